@@ -1,0 +1,24 @@
+// Texts the operating system keeps for the program: message texts for error codes,
+// string-table entries, and case-insensitive comparison.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/types.h"
+
+namespace qv {
+
+class STRING;
+
+// The system's text for an error code, untrimmed (it usually ends with ".\r\n"); with a
+// module, that module's message table is searched too. False when there is no text.
+bool SystemMessageText(uint32_t code, MODULE_HANDLE module, STRING& text);
+
+// The string-table entry 'number' of a module (null: the main program). False when missing.
+bool LoadStringTableEntry(uint32_t number, MODULE_HANDLE module, STRING& text);
+
+// Compares two UTF-16 texts ignoring case the way the system does; <0, 0 or >0.
+int CompareTextIgnoringCase(const char16_t* left, uint32_t leftLength, const char16_t* right,
+                            uint32_t rightLength);
+
+}  // namespace qv

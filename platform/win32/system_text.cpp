@@ -1,0 +1,46 @@
+#include "platform/system_text.h"
+
+#include "platform/win32/win32.h"
+#include "support/string.h"
+
+namespace qv {
+
+bool SystemMessageText(uint32_t code, MODULE_HANDLE module, STRING& text) {
+    DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+    if (module != nullptr) flags |= FORMAT_MESSAGE_FROM_HMODULE;
+    wchar_t* buffer = nullptr;
+    DWORD length = FormatMessageW(flags, module, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                                  reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+    if (length == 0 || buffer == nullptr) {
+        text.Clear();
+        return false;
+    }
+    struct LOCAL_BLOCK {
+        wchar_t* Block;
+        ~LOCAL_BLOCK() { LocalFree(Block); }
+    } owner{buffer};
+    text.Assign(AsUtf16(buffer), length);
+    return true;
+}
+
+bool LoadStringTableEntry(uint32_t number, MODULE_HANDLE module, STRING& text) {
+    HMODULE image = module != nullptr ? static_cast<HMODULE>(module) : GetModuleHandleW(nullptr);
+    // With a buffer size of 0, LoadStringW hands back a pointer to the resource text itself
+    // (not terminated) and its exact length.
+    const wchar_t* resource = nullptr;
+    int length = LoadStringW(image, number, reinterpret_cast<LPWSTR>(&resource), 0);
+    if (length <= 0 || resource == nullptr) {
+        text.Clear();
+        return false;
+    }
+    text.Assign(AsUtf16(resource), static_cast<uint32_t>(length));
+    return true;
+}
+
+int CompareTextIgnoringCase(const char16_t* left, uint32_t leftLength, const char16_t* right, uint32_t rightLength) {
+    int result = CompareStringOrdinal(AsWide(left), static_cast<int>(leftLength), AsWide(right),
+                                      static_cast<int>(rightLength), TRUE);
+    return result == CSTR_EQUAL ? 0 : result == CSTR_LESS_THAN ? -1 : 1;
+}
+
+}  // namespace qv

@@ -1,0 +1,535 @@
+#include "support/format.h"
+
+#include <charconv>
+#include <cstring>
+#include <utility>
+
+#include "support/resource_string.h"
+
+namespace qv {
+
+namespace {
+
+constexpr char16_t REPLACEMENT = 0xFFFD;
+
+// Output of one formatting run: writes what fits, counts everything.
+template <typename CHAR>
+class OUTPUT {
+public:
+    OUTPUT(CHAR* buffer, size_t capacity) : Buffer(buffer), Capacity(buffer != nullptr ? capacity : 0) {}
+
+    void Put(CHAR c) {
+        if (Length < Capacity) Buffer[Length] = c;
+        ++Length;
+    }
+    void Repeat(CHAR c, size_t count) {
+        for (size_t i = 0; i < count; ++i) Put(c);
+    }
+    void PutAscii(const char* text, size_t count) {
+        for (size_t i = 0; i < count; ++i) Put(static_cast<CHAR>(static_cast<unsigned char>(text[i])));
+    }
+    // One code point in the output's encoding.
+    void PutCodePoint(char32_t c);
+
+    size_t Length = 0;
+
+private:
+    CHAR* Buffer;
+    size_t Capacity;
+};
+
+template <>
+void OUTPUT<char16_t>::PutCodePoint(char32_t c) {
+    if (c >= 0x10000) {
+        Put(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+        Put(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+    } else {
+        Put(static_cast<char16_t>(c));
+    }
+}
+
+template <>
+void OUTPUT<char>::PutCodePoint(char32_t c) {
+    auto put = [this](unsigned value) { Put(static_cast<char>(value)); };
+    if (c < 0x80) {
+        put(c);
+    } else if (c < 0x800) {
+        put(0xC0 | (c >> 6));
+        put(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        put(0xE0 | (c >> 12));
+        put(0x80 | ((c >> 6) & 0x3F));
+        put(0x80 | (c & 0x3F));
+    } else {
+        put(0xF0 | (c >> 18));
+        put(0x80 | ((c >> 12) & 0x3F));
+        put(0x80 | ((c >> 6) & 0x3F));
+        put(0x80 | (c & 0x3F));
+    }
+}
+
+size_t EncodedUnits(char32_t c, char16_t*) { return c >= 0x10000 ? 2 : 1; }
+size_t EncodedUnits(char32_t c, char*) { return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4; }
+
+// Reads code points from wide or narrow text; ill-formed input reads as U+FFFD.
+char32_t NextCodePoint(const char16_t*& text) {
+    char32_t c = *text++;
+    if (c >= 0xD800 && c <= 0xDBFF && *text >= 0xDC00 && *text <= 0xDFFF) {
+        return 0x10000 + ((c - 0xD800) << 10) + (*text++ - 0xDC00);
+    }
+    return (c >= 0xD800 && c <= 0xDFFF) ? REPLACEMENT : c;
+}
+
+char32_t NextCodePoint(const char*& text) {
+    auto lead = static_cast<unsigned char>(*text++);
+    if (lead < 0x80) return lead;
+    int extra = (lead & 0xE0) == 0xC0 ? 1 : (lead & 0xF0) == 0xE0 ? 2 : (lead & 0xF8) == 0xF0 ? 3 : -1;
+    if (extra < 0) return REPLACEMENT;
+    char32_t value = lead & (0x3F >> extra);
+    for (int k = 0; k < extra; ++k) {
+        auto next = static_cast<unsigned char>(text[k]);
+        if ((next & 0xC0) != 0x80) return REPLACEMENT;
+        value = (value << 6) | (next & 0x3F);
+    }
+    text += extra;
+    static constexpr char32_t minimum[] = {0, 0x80, 0x800, 0x10000};
+    if (value < minimum[extra] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return REPLACEMENT;
+    return value;
+}
+
+template <typename CHAR>
+size_t Units(const CHAR* text) {
+    size_t length = 0;
+    while (text[length] != 0) ++length;
+    return length;
+}
+
+// The longest prefix of a same-width text within 'limit' units that doesn't split a
+// character (a surrogate pair, or a UTF-8 sequence).
+size_t CutWithoutSplitting(const char16_t* text, size_t length, size_t limit) {
+    if (length <= limit) return length;
+    if (limit > 0 && text[limit - 1] >= 0xD800 && text[limit - 1] <= 0xDBFF && text[limit] >= 0xDC00 &&
+        text[limit] <= 0xDFFF) {
+        return limit - 1;
+    }
+    return limit;
+}
+
+size_t CutWithoutSplitting(const char* text, size_t length, size_t limit) {
+    if (length <= limit) return length;
+    while (limit > 0 && (static_cast<unsigned char>(text[limit]) & 0xC0) == 0x80) --limit;
+    return limit;
+}
+
+enum class LENGTH { NONE, HH, H, L, LL, LONG_DOUBLE, J, Z, T, I, I32, I64 };
+
+struct SPEC {
+    bool Left = false;
+    bool Plus = false;
+    bool Space = false;
+    bool Alternate = false;
+    bool Zero = false;
+    size_t Width = 0;
+    long Precision = -1;  // -1: not given
+    LENGTH Length = LENGTH::NONE;
+    char Conversion = 0;
+};
+
+constexpr char BAD_ARGUMENT[] = "(?)";
+constexpr char NULL_TEXT[] = "(null)";
+
+template <typename CHAR>
+class FORMATTER {
+public:
+    FORMATTER(OUTPUT<CHAR>& output, FORMAT_ARGS args) : Out(output), Args(args) {}
+
+    void Run(const CHAR* format);
+    size_t Consumed() const { return Next; }
+
+private:
+    const FORMAT_ARG* TakeArgument() { return Next < Args.size() ? &Args[Next++] : (Next++, nullptr); }
+    bool ParseSpec(const CHAR*& p, SPEC& spec);
+    void Convert(const SPEC& spec);
+    void Pad(size_t contentLength, const SPEC& spec, bool before) {
+        if (spec.Width > contentLength && spec.Left != before) Out.Repeat(' ', spec.Width - contentLength);
+    }
+    void PutPadded(const char* ascii, size_t length, const SPEC& spec) {
+        Pad(length, spec, true);
+        Out.PutAscii(ascii, length);
+        Pad(length, spec, false);
+    }
+    void Integer(const SPEC& spec, const FORMAT_ARG* arg);
+    void Floating(const SPEC& spec, const FORMAT_ARG* arg);
+    void Character(const SPEC& spec, const FORMAT_ARG* arg);
+    void Text(const SPEC& spec, const FORMAT_ARG* arg);
+    template <typename SOURCE>
+    void TextOf(const SPEC& spec, const SOURCE* text);
+    void Pointer(const SPEC& spec, const FORMAT_ARG* arg);
+
+    OUTPUT<CHAR>& Out;
+    FORMAT_ARGS Args;
+    size_t Next = 0;
+};
+
+template <typename CHAR>
+void FORMATTER<CHAR>::Run(const CHAR* format) {
+    if (format == nullptr) return;
+    const CHAR* p = format;
+    while (*p != 0) {
+        if (*p != '%') {
+            Out.Put(*p++);
+            continue;
+        }
+        const CHAR* start = p++;
+        if (*p == '%') {
+            Out.Put('%');
+            ++p;
+            continue;
+        }
+        SPEC spec;
+        if (!ParseSpec(p, spec)) {
+            // Not a conversion this language knows: copy it as it stands.
+            while (start != p) Out.Put(*start++);
+            continue;
+        }
+        Convert(spec);
+    }
+}
+
+template <typename CHAR>
+bool FORMATTER<CHAR>::ParseSpec(const CHAR*& p, SPEC& spec) {
+    for (;; ++p) {
+        if (*p == '-') spec.Left = true;
+        else if (*p == '+') spec.Plus = true;
+        else if (*p == ' ') spec.Space = true;
+        else if (*p == '#') spec.Alternate = true;
+        else if (*p == '0') spec.Zero = true;
+        else break;
+    }
+    auto number = [&p]() {
+        size_t value = 0;
+        while (*p >= '0' && *p <= '9') {
+            if (value < 100000000) value = value * 10 + static_cast<size_t>(*p - '0');
+            ++p;
+        }
+        return value;
+    };
+    auto starArgument = [this]() -> int64_t {
+        const FORMAT_ARG* arg = TakeArgument();
+        return (arg != nullptr && arg->IsInteger()) ? static_cast<int32_t>(arg->Unsigned) : 0;
+    };
+    if (*p == '*') {
+        ++p;
+        int64_t width = starArgument();
+        if (width < 0) {
+            spec.Left = true;
+            width = -width;
+        }
+        spec.Width = static_cast<size_t>(width);
+    } else {
+        spec.Width = number();
+    }
+    if (*p == '.') {
+        ++p;
+        if (*p == '*') {
+            ++p;
+            int64_t precision = starArgument();
+            spec.Precision = precision < 0 ? -1 : static_cast<long>(precision);
+        } else {
+            spec.Precision = static_cast<long>(number());
+        }
+    }
+    switch (*p) {
+        case 'h':
+            ++p;
+            spec.Length = LENGTH::H;
+            if (*p == 'h') ++p, spec.Length = LENGTH::HH;
+            break;
+        case 'l':
+            ++p;
+            spec.Length = LENGTH::L;
+            if (*p == 'l') ++p, spec.Length = LENGTH::LL;
+            break;
+        case 'L': ++p, spec.Length = LENGTH::LONG_DOUBLE; break;
+        case 'q': ++p, spec.Length = LENGTH::LL; break;
+        case 'j': ++p, spec.Length = LENGTH::J; break;
+        case 'z': ++p, spec.Length = LENGTH::Z; break;
+        case 't': ++p, spec.Length = LENGTH::T; break;
+        case 'w': ++p, spec.Length = LENGTH::L; break;
+        case 'I':
+            ++p;
+            if (p[0] == '3' && p[1] == '2') p += 2, spec.Length = LENGTH::I32;
+            else if (p[0] == '6' && p[1] == '4') p += 2, spec.Length = LENGTH::I64;
+            else spec.Length = LENGTH::I;
+            break;
+        default: break;
+    }
+    switch (*p) {
+        case 'd': case 'i': case 'u': case 'o': case 'x': case 'X': case 'c': case 'C': case 's': case 'S':
+        case 'e': case 'E': case 'f': case 'F': case 'g': case 'G': case 'a': case 'A': case 'p': case 'n':
+            spec.Conversion = static_cast<char>(*p++);
+            return true;
+        default:
+            if (*p != 0) ++p;
+            return false;
+    }
+}
+
+template <typename CHAR>
+void FORMATTER<CHAR>::Convert(const SPEC& spec) {
+    const FORMAT_ARG* arg = TakeArgument();
+    switch (spec.Conversion) {
+        case 'd': case 'i': case 'u': case 'o': case 'x': case 'X': Integer(spec, arg); break;
+        case 'e': case 'E': case 'f': case 'F': case 'g': case 'G': case 'a': case 'A': Floating(spec, arg); break;
+        case 'c': case 'C': Character(spec, arg); break;
+        case 's': case 'S': Text(spec, arg); break;
+        case 'p': Pointer(spec, arg); break;
+        default: break;  // %n: the argument is consumed, nothing is stored
+    }
+}
+
+// Bits of the value an integer conversion reads, by its length modifier (Windows sizes).
+unsigned IntegerBits(LENGTH length) {
+    switch (length) {
+        case LENGTH::HH: return 8;
+        case LENGTH::H: return 16;
+        case LENGTH::LL: case LENGTH::J: case LENGTH::Z: case LENGTH::T: case LENGTH::I: case LENGTH::I64:
+            return 64;
+        default: return 32;
+    }
+}
+
+template <typename CHAR>
+void FORMATTER<CHAR>::Integer(const SPEC& spec, const FORMAT_ARG* arg) {
+    if (arg == nullptr) return;
+    uint64_t raw;
+    if (arg->IsInteger()) {
+        raw = arg->Unsigned;
+    } else if (arg->Kind == ARG_KIND::DOUBLE) {
+        raw = static_cast<uint64_t>(static_cast<int64_t>(arg->Double));
+    } else {
+        PutPadded(BAD_ARGUMENT, sizeof BAD_ARGUMENT - 1, spec);
+        return;
+    }
+    unsigned bits = IntegerBits(spec.Length);
+    uint64_t mask = bits == 64 ? ~uint64_t{0} : (uint64_t{1} << bits) - 1;
+    raw &= mask;
+    bool isSigned = spec.Conversion == 'd' || spec.Conversion == 'i';
+    bool negative = isSigned && bits < 64 ? (raw >> (bits - 1)) & 1 : isSigned && (raw >> 63);
+    uint64_t magnitude = negative ? ((0 - raw) & mask) : raw;
+
+    char digits[24];
+    size_t count = 0;
+    unsigned base = spec.Conversion == 'o' ? 8 : (spec.Conversion == 'x' || spec.Conversion == 'X') ? 16 : 10;
+    const char* set = spec.Conversion == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
+    for (uint64_t v = magnitude; v != 0; v /= base) digits[count++] = set[v % base];
+
+    size_t precision = spec.Precision < 0 ? 1 : static_cast<size_t>(spec.Precision);
+    size_t zeros = precision > count ? precision - count : 0;
+    if (spec.Conversion == 'o' && spec.Alternate && zeros == 0 && (count == 0 || digits[count - 1] != '0')) zeros = 1;
+
+    char prefix[2];
+    size_t prefixLength = 0;
+    if (isSigned) {
+        if (negative) prefix[prefixLength++] = '-';
+        else if (spec.Plus) prefix[prefixLength++] = '+';
+        else if (spec.Space) prefix[prefixLength++] = ' ';
+    } else if (base == 16 && spec.Alternate && magnitude != 0) {
+        prefix[prefixLength++] = '0';
+        prefix[prefixLength++] = spec.Conversion;
+    }
+
+    size_t content = prefixLength + zeros + count;
+    if (spec.Zero && !spec.Left && spec.Precision < 0 && spec.Width > content) {
+        zeros += spec.Width - content;
+        content = spec.Width;
+    }
+    Pad(content, spec, true);
+    Out.PutAscii(prefix, prefixLength);
+    Out.Repeat('0', zeros);
+    while (count > 0) Out.Put(static_cast<CHAR>(digits[--count]));
+    Pad(content, spec, false);
+}
+
+template <typename CHAR>
+void FORMATTER<CHAR>::Floating(const SPEC& spec, const FORMAT_ARG* arg) {
+    if (arg == nullptr) return;
+    double value;
+    if (arg->Kind == ARG_KIND::DOUBLE) value = arg->Double;
+    else if (arg->Kind == ARG_KIND::SIGNED) value = static_cast<double>(arg->Signed);
+    else if (arg->Kind == ARG_KIND::UNSIGNED) value = static_cast<double>(arg->Unsigned);
+    else {
+        PutPadded(BAD_ARGUMENT, sizeof BAD_ARGUMENT - 1, spec);
+        return;
+    }
+    char lower = static_cast<char>(spec.Conversion | 0x20);
+    std::chars_format style = lower == 'f' ? std::chars_format::fixed
+                              : lower == 'e' ? std::chars_format::scientific
+                              : lower == 'g' ? std::chars_format::general
+                                             : std::chars_format::hex;
+    int precision = spec.Precision < 0 ? 6 : static_cast<int>(spec.Precision > 1000 ? 1000 : spec.Precision);
+    if (lower == 'g' && precision == 0) precision = 1;
+
+    // Room for the largest double in fixed notation with the largest precision we allow.
+    char text[1400];
+    std::to_chars_result result = (lower == 'a' && spec.Precision < 0)
+                                      ? std::to_chars(text, text + sizeof text, value, style)
+                                      : std::to_chars(text, text + sizeof text, value, style, precision);
+    size_t length = result.ec == std::errc{} ? static_cast<size_t>(result.ptr - text) : 0;
+
+    const char* body = text;
+    bool negative = length > 0 && text[0] == '-';
+    if (negative) ++body, --length;
+    bool finite = length > 0 && body[0] >= '0' && body[0] <= '9';
+    bool addPoint = spec.Alternate && finite && lower != 'a' && std::memchr(body, '.', length) == nullptr;
+    size_t exponent = length;  // where "e" or "p" starts, for the point that '#' adds
+    if (addPoint) {
+        for (size_t i = 0; i < length; ++i) {
+            if (body[i] == 'e' || body[i] == 'p') exponent = i;
+        }
+    }
+
+    char sign = negative ? '-' : spec.Plus ? '+' : spec.Space ? ' ' : 0;
+    const char* hexPrefix = (lower == 'a' && finite) ? (spec.Conversion == 'A' ? "0X" : "0x") : "";
+    size_t content = (sign ? 1 : 0) + std::strlen(hexPrefix) + length + (addPoint ? 1 : 0);
+    size_t zeros = 0;
+    if (spec.Zero && !spec.Left && finite && spec.Width > content) zeros = spec.Width - content;
+    bool upper = spec.Conversion >= 'A' && spec.Conversion <= 'Z';
+
+    Pad(content + zeros, spec, true);
+    if (sign) Out.Put(static_cast<CHAR>(sign));
+    Out.PutAscii(hexPrefix, std::strlen(hexPrefix));
+    Out.Repeat('0', zeros);
+    for (size_t i = 0; i < length; ++i) {
+        if (addPoint && i == exponent) Out.Put('.');
+        char c = body[i];
+        if (upper && c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        Out.Put(static_cast<CHAR>(c));
+    }
+    if (addPoint && exponent == length) Out.Put('.');
+    Pad(content + zeros, spec, false);
+}
+
+template <typename CHAR>
+void FORMATTER<CHAR>::Character(const SPEC& spec, const FORMAT_ARG* arg) {
+    if (arg == nullptr) return;
+    if (!arg->IsInteger()) {
+        PutPadded(BAD_ARGUMENT, sizeof BAD_ARGUMENT - 1, spec);
+        return;
+    }
+    // A character argument is one UTF-16 unit; a lone surrogate can't stand alone.
+    char32_t c = static_cast<char16_t>(arg->Unsigned);
+    if (c >= 0xD800 && c <= 0xDFFF) c = REPLACEMENT;
+    size_t units = EncodedUnits(c, static_cast<CHAR*>(nullptr));
+    Pad(units, spec, true);
+    Out.PutCodePoint(c);
+    Pad(units, spec, false);
+}
+
+template <typename CHAR>
+template <typename SOURCE>
+void FORMATTER<CHAR>::TextOf(const SPEC& spec, const SOURCE* text) {
+    size_t limit = spec.Precision < 0 ? SIZE_MAX : static_cast<size_t>(spec.Precision);
+    if constexpr (std::is_same_v<SOURCE, CHAR>) {
+        size_t length = CutWithoutSplitting(text, Units(text), limit);
+        Pad(length, spec, true);
+        for (size_t i = 0; i < length; ++i) Out.Put(text[i]);
+        Pad(length, spec, false);
+    } else {
+        // Converted text: measure whole characters within the limit, then write them.
+        size_t length = 0;
+        size_t characters = 0;
+        for (const SOURCE* p = text; *p != 0; ++characters) {
+            size_t units = EncodedUnits(NextCodePoint(p), static_cast<CHAR*>(nullptr));
+            if (length + units > limit) break;
+            length += units;
+        }
+        Pad(length, spec, true);
+        const SOURCE* p = text;
+        for (size_t i = 0; i < characters; ++i) Out.PutCodePoint(NextCodePoint(p));
+        Pad(length, spec, false);
+    }
+}
+
+template <typename CHAR>
+void FORMATTER<CHAR>::Text(const SPEC& spec, const FORMAT_ARG* arg) {
+    if (arg == nullptr) return;
+    if (arg->Kind == ARG_KIND::WIDE_TEXT && arg->Pointer != nullptr) {
+        TextOf(spec, static_cast<const char16_t*>(arg->Pointer));
+    } else if (arg->Kind == ARG_KIND::NARROW_TEXT && arg->Pointer != nullptr) {
+        TextOf(spec, static_cast<const char*>(arg->Pointer));
+    } else if (arg->IsPointer() && arg->Pointer == nullptr) {
+        TextOf(spec, NULL_TEXT);
+    } else {
+        PutPadded(BAD_ARGUMENT, sizeof BAD_ARGUMENT - 1, spec);
+    }
+}
+
+template <typename CHAR>
+void FORMATTER<CHAR>::Pointer(const SPEC& spec, const FORMAT_ARG* arg) {
+    if (arg == nullptr) return;
+    if (!arg->IsPointer() && !arg->IsInteger()) {
+        PutPadded(BAD_ARGUMENT, sizeof BAD_ARGUMENT - 1, spec);
+        return;
+    }
+    // Sixteen upper-case digits, as the Windows runtime prints pointers.
+    uint64_t value = arg->IsPointer() ? reinterpret_cast<uintptr_t>(arg->Pointer) : arg->Unsigned;
+    char digits[16];
+    for (int i = 15; i >= 0; --i, value >>= 4) digits[i] = "0123456789ABCDEF"[value & 0xF];
+    PutPadded(digits, sizeof digits, spec);
+}
+
+template <typename CHAR>
+size_t Run(CHAR* output, size_t capacity, const CHAR* format, FORMAT_ARGS args, size_t* consumed) {
+    OUTPUT<CHAR> out(output, capacity);
+    FORMATTER<CHAR> formatter(out, args);
+    formatter.Run(format);
+    if (consumed != nullptr) *consumed = formatter.Consumed() < args.size() ? formatter.Consumed() : args.size();
+    return out.Length;
+}
+
+template <typename STRING_TYPE, typename CHAR>
+void FormatInto(STRING_TYPE& target, uint32_t maximum, const CHAR* format, FORMAT_ARGS args) {
+    size_t length = Run<CHAR>(nullptr, 0, format, args, nullptr);
+    if (length > maximum) length = maximum;
+    if (length >= 0xFFFFFFFFu) throw STRING_NO_MEMORY{0xFFFFFFFFu};
+    // Formatting goes into a new block, so the target may also be one of the arguments.
+    STRING_TYPE result;
+    result.SetLength(static_cast<uint32_t>(length));
+    if (length > 0) Run<CHAR>(result.Buffer(), length, format, args, nullptr);
+    target = std::move(result);
+}
+
+STRING ResourceFormat(const RESOURCE_ID& id) {
+    return id.Number < 0x10000 ? LoadResourceString(id.Number, id.Module) : STRING();
+}
+
+}  // namespace
+
+size_t FormatText(char16_t* output, size_t capacity, const char16_t* format, FORMAT_ARGS args, size_t* consumed) {
+    return Run<char16_t>(output, capacity, format, args, consumed);
+}
+
+size_t FormatText(char* output, size_t capacity, const char* format, FORMAT_ARGS args, size_t* consumed) {
+    return Run<char>(output, capacity, format, args, consumed);
+}
+
+void FormatStringArgs(STRING& target, uint32_t maximum, FORMAT_SOURCE<char16_t> format, FORMAT_ARGS args) {
+    if (!format.FromResource) {
+        FormatInto(target, maximum, format.Text, args);
+        return;
+    }
+    STRING text = ResourceFormat(format.Resource);
+    FormatInto(target, maximum, text.Text(), args);
+}
+
+void FormatStringArgs(STRING_A& target, uint32_t maximum, FORMAT_SOURCE<char> format, FORMAT_ARGS args) {
+    if (!format.FromResource) {
+        FormatInto(target, maximum, format.Text, args);
+        return;
+    }
+    STRING_A text(ResourceFormat(format.Resource));
+    FormatInto(target, maximum, text.Text(), args);
+}
+
+}  // namespace qv
