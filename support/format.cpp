@@ -5,12 +5,11 @@
 #include <utility>
 
 #include "support/resource_string.h"
+#include "support/utf.h"
 
 namespace qv {
 
 namespace {
-
-constexpr char16_t REPLACEMENT = 0xFFFD;
 
 // Output of one formatting run: writes what fits, counts everything.
 template <typename CHAR>
@@ -29,7 +28,11 @@ public:
         for (size_t i = 0; i < count; ++i) Put(static_cast<CHAR>(static_cast<unsigned char>(text[i])));
     }
     // One code point in the output's encoding.
-    void PutCodePoint(char32_t c);
+    void PutCodePoint(char32_t c) {
+        CHAR units[4];
+        uint32_t count = EncodeCodePoint(c, units);
+        for (uint32_t i = 0; i < count; ++i) Put(units[i]);
+    }
 
     size_t Length = 0;
 
@@ -37,65 +40,6 @@ private:
     CHAR* Buffer;
     size_t Capacity;
 };
-
-template <>
-void OUTPUT<char16_t>::PutCodePoint(char32_t c) {
-    if (c >= 0x10000) {
-        Put(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
-        Put(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
-    } else {
-        Put(static_cast<char16_t>(c));
-    }
-}
-
-template <>
-void OUTPUT<char>::PutCodePoint(char32_t c) {
-    auto put = [this](unsigned value) { Put(static_cast<char>(value)); };
-    if (c < 0x80) {
-        put(c);
-    } else if (c < 0x800) {
-        put(0xC0 | (c >> 6));
-        put(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        put(0xE0 | (c >> 12));
-        put(0x80 | ((c >> 6) & 0x3F));
-        put(0x80 | (c & 0x3F));
-    } else {
-        put(0xF0 | (c >> 18));
-        put(0x80 | ((c >> 12) & 0x3F));
-        put(0x80 | ((c >> 6) & 0x3F));
-        put(0x80 | (c & 0x3F));
-    }
-}
-
-size_t EncodedUnits(char32_t c, char16_t*) { return c >= 0x10000 ? 2 : 1; }
-size_t EncodedUnits(char32_t c, char*) { return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4; }
-
-// Reads code points from wide or narrow text; ill-formed input reads as U+FFFD.
-char32_t NextCodePoint(const char16_t*& text) {
-    char32_t c = *text++;
-    if (c >= 0xD800 && c <= 0xDBFF && *text >= 0xDC00 && *text <= 0xDFFF) {
-        return 0x10000 + ((c - 0xD800) << 10) + (*text++ - 0xDC00);
-    }
-    return (c >= 0xD800 && c <= 0xDFFF) ? REPLACEMENT : c;
-}
-
-char32_t NextCodePoint(const char*& text) {
-    auto lead = static_cast<unsigned char>(*text++);
-    if (lead < 0x80) return lead;
-    int extra = (lead & 0xE0) == 0xC0 ? 1 : (lead & 0xF0) == 0xE0 ? 2 : (lead & 0xF8) == 0xF0 ? 3 : -1;
-    if (extra < 0) return REPLACEMENT;
-    char32_t value = lead & (0x3F >> extra);
-    for (int k = 0; k < extra; ++k) {
-        auto next = static_cast<unsigned char>(text[k]);
-        if ((next & 0xC0) != 0x80) return REPLACEMENT;
-        value = (value << 6) | (next & 0x3F);
-    }
-    text += extra;
-    static constexpr char32_t minimum[] = {0, 0x80, 0x800, 0x10000};
-    if (value < minimum[extra] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return REPLACEMENT;
-    return value;
-}
 
 template <typename CHAR>
 size_t Units(const CHAR* text) {
@@ -419,8 +363,8 @@ void FORMATTER<CHAR>::Character(const SPEC& spec, const FORMAT_ARG* arg) {
     }
     // A character argument is one UTF-16 unit; a lone surrogate can't stand alone.
     char32_t c = static_cast<char16_t>(arg->Unsigned);
-    if (c >= 0xD800 && c <= 0xDFFF) c = REPLACEMENT;
-    size_t units = EncodedUnits(c, static_cast<CHAR*>(nullptr));
+    if (c >= 0xD800 && c <= 0xDFFF) c = REPLACEMENT_CHARACTER;
+    size_t units = EncodeCodePoint(c, static_cast<CHAR*>(nullptr));
     Pad(units, spec, true);
     Out.PutCodePoint(c);
     Pad(units, spec, false);
@@ -437,16 +381,17 @@ void FORMATTER<CHAR>::TextOf(const SPEC& spec, const SOURCE* text) {
         Pad(length, spec, false);
     } else {
         // Converted text: measure whole characters within the limit, then write them.
+        const SOURCE* end = text + Units(text);
         size_t length = 0;
         size_t characters = 0;
-        for (const SOURCE* p = text; *p != 0; ++characters) {
-            size_t units = EncodedUnits(NextCodePoint(p), static_cast<CHAR*>(nullptr));
+        for (const SOURCE* p = text; p < end; ++characters) {
+            size_t units = EncodeCodePoint(NextCodePoint(p, end), static_cast<CHAR*>(nullptr));
             if (length + units > limit) break;
             length += units;
         }
         Pad(length, spec, true);
         const SOURCE* p = text;
-        for (size_t i = 0; i < characters; ++i) Out.PutCodePoint(NextCodePoint(p));
+        for (size_t i = 0; i < characters; ++i) Out.PutCodePoint(NextCodePoint(p, end));
         Pad(length, spec, false);
     }
 }

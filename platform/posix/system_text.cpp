@@ -8,6 +8,7 @@
 #include "platform/system_text.h"
 #include "resources/string_table.h"
 #include "support/string.h"
+#include "support/utf.h"
 
 namespace qv {
 
@@ -137,14 +138,6 @@ locale_t CaseLocale() {
     return locale;
 }
 
-char32_t NextCodePoint(const char16_t* text, uint32_t length, uint32_t& i) {
-    char32_t c = text[i++];
-    if (c >= 0xD800 && c <= 0xDBFF && i < length && text[i] >= 0xDC00 && text[i] <= 0xDFFF) {
-        c = 0x10000 + ((c - 0xD800) << 10) + (text[i++] - 0xDC00);
-    }
-    return c;
-}
-
 char32_t UpperCase(char32_t c) {
     if (c < 0x80) return (c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c;
     locale_t locale = CaseLocale();
@@ -180,15 +173,15 @@ bool LoadStringTableEntry(uint32_t number, MODULE_HANDLE module, STRING& text) {
 }
 
 int CompareTextIgnoringCase(const char16_t* left, uint32_t leftLength, const char16_t* right, uint32_t rightLength) {
-    uint32_t i = 0;
-    uint32_t j = 0;
-    while (i < leftLength && j < rightLength) {
-        char32_t a = UpperCase(NextCodePoint(left, leftLength, i));
-        char32_t b = UpperCase(NextCodePoint(right, rightLength, j));
+    const char16_t* leftEnd = left + leftLength;
+    const char16_t* rightEnd = right + rightLength;
+    while (left < leftEnd && right < rightEnd) {
+        char32_t a = UpperCase(NextCodePoint(left, leftEnd));
+        char32_t b = UpperCase(NextCodePoint(right, rightEnd));
         if (a != b) return a < b ? -1 : 1;
     }
-    if (i < leftLength) return 1;
-    if (j < rightLength) return -1;
+    if (left < leftEnd) return 1;
+    if (right < rightEnd) return -1;
     return 0;
 }
 

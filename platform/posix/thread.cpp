@@ -66,22 +66,6 @@ void* ThreadEntry(void* argument) {
 
 }  // namespace
 
-THREAD::THREAD(THREAD&& other) noexcept
-    : WAITABLE(std::move(other)),
-      State(std::exchange(other.State, nullptr)),
-      ThreadId(std::exchange(other.ThreadId, 0)) {}
-
-THREAD& THREAD::operator=(THREAD&& other) noexcept {
-    if (this != &other) {
-        Close();
-        WAITABLE::operator=(std::move(other));
-        State = std::exchange(other.State, nullptr);
-        ThreadId = std::exchange(other.ThreadId, 0);
-    }
-    return *this;
-}
-
-THREAD::~THREAD() { Close(); }
 
 void THREAD::Close() {
     WAITABLE::Close();

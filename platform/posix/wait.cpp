@@ -113,19 +113,6 @@ int PollOnce(pollfd* fds, size_t count, int timeoutMs) {
 
 // --- WAITABLE ---------------------------------------------------------------------------------
 
-WAITABLE::WAITABLE(WAITABLE&& other) noexcept
-    : Handle(std::exchange(other.Handle, NO_NATIVE_HANDLE)), AutoReset(std::exchange(other.AutoReset, false)) {}
-
-WAITABLE& WAITABLE::operator=(WAITABLE&& other) noexcept {
-    if (this != &other) {
-        Close();
-        Handle = std::exchange(other.Handle, NO_NATIVE_HANDLE);
-        AutoReset = std::exchange(other.AutoReset, false);
-    }
-    return *this;
-}
-
-WAITABLE::~WAITABLE() { Close(); }
 
 void WAITABLE::Close() {
     if (Handle != NO_NATIVE_HANDLE) {

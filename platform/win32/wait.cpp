@@ -61,19 +61,6 @@ uint32_t WaitForMany(std::span<const WAITABLE* const> objects, uint32_t timeoutM
 
 // --- WAITABLE ---------------------------------------------------------------------------------
 
-WAITABLE::WAITABLE(WAITABLE&& other) noexcept
-    : Handle(std::exchange(other.Handle, NO_NATIVE_HANDLE)), AutoReset(std::exchange(other.AutoReset, false)) {}
-
-WAITABLE& WAITABLE::operator=(WAITABLE&& other) noexcept {
-    if (this != &other) {
-        Close();
-        Handle = std::exchange(other.Handle, NO_NATIVE_HANDLE);
-        AutoReset = std::exchange(other.AutoReset, false);
-    }
-    return *this;
-}
-
-WAITABLE::~WAITABLE() { Close(); }
 
 void WAITABLE::Close() {
     if (Handle != NO_NATIVE_HANDLE) {
