@@ -3,11 +3,12 @@
 #   ./project.sh test    install what is needed, build both targets, run both test runs
 #   ./project.sh run     install, build, and run the program on its embedded default
 #   ./project.sh build   build both targets (native with sanitizers, Windows cross build)
+#   ./project.sh bench   build optimised natively and run the benchmarks
 #   ./project.sh setup   install the Debian packages only
 set -euo pipefail
 cd "$(dirname "$0")"
 
-PACKAGES=(cmake ninja-build g++ googletest g++-mingw-w64-x86-64-posix wine wine64)
+PACKAGES=(cmake ninja-build g++ googletest libbenchmark-dev g++-mingw-w64-x86-64-posix wine wine64)
 NATIVE_DIR=build/native
 WINDOWS_DIR=build/windows
 JOBS=$(nproc)
@@ -59,6 +60,12 @@ case "${1:-}" in
   setup) setup ;;
   build) setup; build ;;
   test) setup; build; test_all ;;
+  bench)
+    setup
+    cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DQV_TESTS=OFF -DQV_BENCHMARKS=ON >/dev/null
+    cmake --build build/bench -j "$JOBS"
+    for benchmark in build/bench/benchmarks/*_benchmark; do "$benchmark"; done
+    ;;
   run)
     setup; build
     echo
@@ -66,5 +73,5 @@ case "${1:-}" in
     echo "support library (strings, formatting, item lists, threads, time) and its tests."
     echo "Run './project.sh test' to exercise it on Linux and under Wine."
     ;;
-  *) sed -n '2,6p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+  *) sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
 esac
