@@ -48,12 +48,30 @@ fresh_wine_prefix() {
 }
 
 test_all() {
+  local native_log windows_log
+  native_log=$(mktemp) windows_log=$(mktemp)
   log "native tests"
-  ASAN_OPTIONS=allocator_may_return_null=1 ctest --test-dir "$NATIVE_DIR" -j "$JOBS" --output-on-failure
+  local native_status=0 windows_status=0
+  ASAN_OPTIONS=allocator_may_return_null=1 ctest --test-dir "$NATIVE_DIR" -j "$JOBS" --output-on-failure \
+    | tee "$native_log" || native_status=$?
   fresh_wine_prefix
   trap 'wineserver -k 2>/dev/null || true; rm -rf "$WINEPREFIX"' EXIT
   log "Windows tests under Wine"
-  ctest --test-dir "$WINDOWS_DIR" --output-on-failure
+  ctest --test-dir "$WINDOWS_DIR" -V | tee "$windows_log" |
+    { grep -E '^[0-9]+: \[  (FAILED|PASSED)|^[0-9]+: (ok|FAILED):|Test *#|tests passed' || true; } || windows_status=$?
+
+  # One closing line for both runs: every native test case is a CTest test; the Windows
+  # programs report their GoogleTest counts.
+  local passed failed
+  passed=$(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\)/\2 \1/p' "$native_log" |
+           awk '{print $1 - $2}')
+  failed=$(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of.*/\1/p' "$native_log")
+  passed=$((${passed:-0} + $(sed -n 's/^[0-9]*: \[  PASSED  \] \([0-9]*\) test.*/\1/p' "$windows_log" | awk '{s += $1} END {print s + 0}')))
+  failed=$((${failed:-0} + $({ grep -c -E '^[0-9]+: \[  FAILED  \] [A-Za-z]' "$windows_log" || true; })))
+  rm -f "$native_log" "$windows_log"
+  echo
+  echo "${passed} passed, ${failed} failed"
+  [ "$native_status" -eq 0 ] && [ "$windows_status" -eq 0 ]
 }
 
 case "${1:-}" in

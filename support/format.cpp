@@ -67,7 +67,7 @@ size_t CutWithoutSplitting(const char* text, size_t length, size_t limit) {
 
 enum class LENGTH { NONE, HH, H, L, LL, LONG_DOUBLE, J, Z, T, I, I32, I64 };
 
-struct SPEC {
+struct DIRECTIVE {
     bool Left = false;
     bool Plus = false;
     bool Space = false;
@@ -92,23 +92,23 @@ public:
 
 private:
     const FORMAT_ARG* TakeArgument() { return Next < Args.size() ? &Args[Next++] : (Next++, nullptr); }
-    bool ParseSpec(const CHAR*& p, SPEC& spec);
-    void Convert(const SPEC& spec);
-    void Pad(size_t contentLength, const SPEC& spec, bool before) {
-        if (spec.Width > contentLength && spec.Left != before) Out.Repeat(' ', spec.Width - contentLength);
+    bool ParseDirective(const CHAR*& p, DIRECTIVE& directive);
+    void Convert(const DIRECTIVE& directive);
+    void Pad(size_t contentLength, const DIRECTIVE& directive, bool before) {
+        if (directive.Width > contentLength && directive.Left != before) Out.Repeat(' ', directive.Width - contentLength);
     }
-    void PutPadded(const char* ascii, size_t length, const SPEC& spec) {
-        Pad(length, spec, true);
+    void PutPadded(const char* ascii, size_t length, const DIRECTIVE& directive) {
+        Pad(length, directive, true);
         Out.PutAscii(ascii, length);
-        Pad(length, spec, false);
+        Pad(length, directive, false);
     }
-    void Integer(const SPEC& spec, const FORMAT_ARG* arg);
-    void Floating(const SPEC& spec, const FORMAT_ARG* arg);
-    void Character(const SPEC& spec, const FORMAT_ARG* arg);
-    void Text(const SPEC& spec, const FORMAT_ARG* arg);
+    void Integer(const DIRECTIVE& directive, const FORMAT_ARG* arg);
+    void Floating(const DIRECTIVE& directive, const FORMAT_ARG* arg);
+    void Character(const DIRECTIVE& directive, const FORMAT_ARG* arg);
+    void Text(const DIRECTIVE& directive, const FORMAT_ARG* arg);
     template <typename SOURCE>
-    void TextOf(const SPEC& spec, const SOURCE* text);
-    void Pointer(const SPEC& spec, const FORMAT_ARG* arg);
+    void TextOf(const DIRECTIVE& directive, const SOURCE* text);
+    void Pointer(const DIRECTIVE& directive, const FORMAT_ARG* arg);
 
     OUTPUT<CHAR>& Out;
     FORMAT_ARGS Args;
@@ -130,24 +130,24 @@ void FORMATTER<CHAR>::Run(const CHAR* format) {
             ++p;
             continue;
         }
-        SPEC spec;
-        if (!ParseSpec(p, spec)) {
+        DIRECTIVE directive;
+        if (!ParseDirective(p, directive)) {
             // Not a conversion this language knows: copy it as it stands.
             while (start != p) Out.Put(*start++);
             continue;
         }
-        Convert(spec);
+        Convert(directive);
     }
 }
 
 template <typename CHAR>
-bool FORMATTER<CHAR>::ParseSpec(const CHAR*& p, SPEC& spec) {
+bool FORMATTER<CHAR>::ParseDirective(const CHAR*& p, DIRECTIVE& directive) {
     for (;; ++p) {
-        if (*p == '-') spec.Left = true;
-        else if (*p == '+') spec.Plus = true;
-        else if (*p == ' ') spec.Space = true;
-        else if (*p == '#') spec.Alternate = true;
-        else if (*p == '0') spec.Zero = true;
+        if (*p == '-') directive.Left = true;
+        else if (*p == '+') directive.Plus = true;
+        else if (*p == ' ') directive.Space = true;
+        else if (*p == '#') directive.Alternate = true;
+        else if (*p == '0') directive.Zero = true;
         else break;
     }
     auto number = [&p]() {
@@ -166,52 +166,52 @@ bool FORMATTER<CHAR>::ParseSpec(const CHAR*& p, SPEC& spec) {
         ++p;
         int64_t width = starArgument();
         if (width < 0) {
-            spec.Left = true;
+            directive.Left = true;
             width = -width;
         }
-        spec.Width = static_cast<size_t>(width);
+        directive.Width = static_cast<size_t>(width);
     } else {
-        spec.Width = number();
+        directive.Width = number();
     }
     if (*p == '.') {
         ++p;
         if (*p == '*') {
             ++p;
             int64_t precision = starArgument();
-            spec.Precision = precision < 0 ? -1 : static_cast<long>(precision);
+            directive.Precision = precision < 0 ? -1 : static_cast<long>(precision);
         } else {
-            spec.Precision = static_cast<long>(number());
+            directive.Precision = static_cast<long>(number());
         }
     }
     switch (*p) {
         case 'h':
             ++p;
-            spec.Length = LENGTH::H;
-            if (*p == 'h') ++p, spec.Length = LENGTH::HH;
+            directive.Length = LENGTH::H;
+            if (*p == 'h') ++p, directive.Length = LENGTH::HH;
             break;
         case 'l':
             ++p;
-            spec.Length = LENGTH::L;
-            if (*p == 'l') ++p, spec.Length = LENGTH::LL;
+            directive.Length = LENGTH::L;
+            if (*p == 'l') ++p, directive.Length = LENGTH::LL;
             break;
-        case 'L': ++p, spec.Length = LENGTH::LONG_DOUBLE; break;
-        case 'q': ++p, spec.Length = LENGTH::LL; break;
-        case 'j': ++p, spec.Length = LENGTH::J; break;
-        case 'z': ++p, spec.Length = LENGTH::Z; break;
-        case 't': ++p, spec.Length = LENGTH::T; break;
-        case 'w': ++p, spec.Length = LENGTH::L; break;
+        case 'L': ++p, directive.Length = LENGTH::LONG_DOUBLE; break;
+        case 'q': ++p, directive.Length = LENGTH::LL; break;
+        case 'j': ++p, directive.Length = LENGTH::J; break;
+        case 'z': ++p, directive.Length = LENGTH::Z; break;
+        case 't': ++p, directive.Length = LENGTH::T; break;
+        case 'w': ++p, directive.Length = LENGTH::L; break;
         case 'I':
             ++p;
-            if (p[0] == '3' && p[1] == '2') p += 2, spec.Length = LENGTH::I32;
-            else if (p[0] == '6' && p[1] == '4') p += 2, spec.Length = LENGTH::I64;
-            else spec.Length = LENGTH::I;
+            if (p[0] == '3' && p[1] == '2') p += 2, directive.Length = LENGTH::I32;
+            else if (p[0] == '6' && p[1] == '4') p += 2, directive.Length = LENGTH::I64;
+            else directive.Length = LENGTH::I;
             break;
         default: break;
     }
     switch (*p) {
         case 'd': case 'i': case 'u': case 'o': case 'x': case 'X': case 'c': case 'C': case 's': case 'S':
         case 'e': case 'E': case 'f': case 'F': case 'g': case 'G': case 'a': case 'A': case 'p': case 'n':
-            spec.Conversion = static_cast<char>(*p++);
+            directive.Conversion = static_cast<char>(*p++);
             return true;
         default:
             if (*p != 0) ++p;
@@ -220,14 +220,14 @@ bool FORMATTER<CHAR>::ParseSpec(const CHAR*& p, SPEC& spec) {
 }
 
 template <typename CHAR>
-void FORMATTER<CHAR>::Convert(const SPEC& spec) {
+void FORMATTER<CHAR>::Convert(const DIRECTIVE& directive) {
     const FORMAT_ARG* arg = TakeArgument();
-    switch (spec.Conversion) {
-        case 'd': case 'i': case 'u': case 'o': case 'x': case 'X': Integer(spec, arg); break;
-        case 'e': case 'E': case 'f': case 'F': case 'g': case 'G': case 'a': case 'A': Floating(spec, arg); break;
-        case 'c': case 'C': Character(spec, arg); break;
-        case 's': case 'S': Text(spec, arg); break;
-        case 'p': Pointer(spec, arg); break;
+    switch (directive.Conversion) {
+        case 'd': case 'i': case 'u': case 'o': case 'x': case 'X': Integer(directive, arg); break;
+        case 'e': case 'E': case 'f': case 'F': case 'g': case 'G': case 'a': case 'A': Floating(directive, arg); break;
+        case 'c': case 'C': Character(directive, arg); break;
+        case 's': case 'S': Text(directive, arg); break;
+        case 'p': Pointer(directive, arg); break;
         default: break;  // %n: the argument is consumed, nothing is stored
     }
 }
@@ -244,7 +244,7 @@ unsigned IntegerBits(LENGTH length) {
 }
 
 template <typename CHAR>
-void FORMATTER<CHAR>::Integer(const SPEC& spec, const FORMAT_ARG* arg) {
+void FORMATTER<CHAR>::Integer(const DIRECTIVE& directive, const FORMAT_ARG* arg) {
     if (arg == nullptr) return;
     uint64_t raw;
     if (arg->IsInteger()) {
@@ -252,71 +252,71 @@ void FORMATTER<CHAR>::Integer(const SPEC& spec, const FORMAT_ARG* arg) {
     } else if (arg->Kind == ARG_KIND::DOUBLE) {
         raw = static_cast<uint64_t>(static_cast<int64_t>(arg->Double));
     } else {
-        PutPadded(BAD_ARGUMENT, sizeof BAD_ARGUMENT - 1, spec);
+        PutPadded(BAD_ARGUMENT, sizeof BAD_ARGUMENT - 1, directive);
         return;
     }
-    unsigned bits = IntegerBits(spec.Length);
+    unsigned bits = IntegerBits(directive.Length);
     uint64_t mask = bits == 64 ? ~uint64_t{0} : (uint64_t{1} << bits) - 1;
     raw &= mask;
-    bool isSigned = spec.Conversion == 'd' || spec.Conversion == 'i';
+    bool isSigned = directive.Conversion == 'd' || directive.Conversion == 'i';
     bool negative = isSigned && bits < 64 ? (raw >> (bits - 1)) & 1 : isSigned && (raw >> 63);
     uint64_t magnitude = negative ? ((0 - raw) & mask) : raw;
 
     char digits[24];
     size_t count = 0;
-    unsigned base = spec.Conversion == 'o' ? 8 : (spec.Conversion == 'x' || spec.Conversion == 'X') ? 16 : 10;
-    const char* set = spec.Conversion == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
+    unsigned base = directive.Conversion == 'o' ? 8 : (directive.Conversion == 'x' || directive.Conversion == 'X') ? 16 : 10;
+    const char* set = directive.Conversion == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
     for (uint64_t v = magnitude; v != 0; v /= base) digits[count++] = set[v % base];
 
-    size_t precision = spec.Precision < 0 ? 1 : static_cast<size_t>(spec.Precision);
+    size_t precision = directive.Precision < 0 ? 1 : static_cast<size_t>(directive.Precision);
     size_t zeros = precision > count ? precision - count : 0;
-    if (spec.Conversion == 'o' && spec.Alternate && zeros == 0 && (count == 0 || digits[count - 1] != '0')) zeros = 1;
+    if (directive.Conversion == 'o' && directive.Alternate && zeros == 0 && (count == 0 || digits[count - 1] != '0')) zeros = 1;
 
     char prefix[2];
     size_t prefixLength = 0;
     if (isSigned) {
         if (negative) prefix[prefixLength++] = '-';
-        else if (spec.Plus) prefix[prefixLength++] = '+';
-        else if (spec.Space) prefix[prefixLength++] = ' ';
-    } else if (base == 16 && spec.Alternate && magnitude != 0) {
+        else if (directive.Plus) prefix[prefixLength++] = '+';
+        else if (directive.Space) prefix[prefixLength++] = ' ';
+    } else if (base == 16 && directive.Alternate && magnitude != 0) {
         prefix[prefixLength++] = '0';
-        prefix[prefixLength++] = spec.Conversion;
+        prefix[prefixLength++] = directive.Conversion;
     }
 
     size_t content = prefixLength + zeros + count;
-    if (spec.Zero && !spec.Left && spec.Precision < 0 && spec.Width > content) {
-        zeros += spec.Width - content;
-        content = spec.Width;
+    if (directive.Zero && !directive.Left && directive.Precision < 0 && directive.Width > content) {
+        zeros += directive.Width - content;
+        content = directive.Width;
     }
-    Pad(content, spec, true);
+    Pad(content, directive, true);
     Out.PutAscii(prefix, prefixLength);
     Out.Repeat('0', zeros);
     while (count > 0) Out.Put(static_cast<CHAR>(digits[--count]));
-    Pad(content, spec, false);
+    Pad(content, directive, false);
 }
 
 template <typename CHAR>
-void FORMATTER<CHAR>::Floating(const SPEC& spec, const FORMAT_ARG* arg) {
+void FORMATTER<CHAR>::Floating(const DIRECTIVE& directive, const FORMAT_ARG* arg) {
     if (arg == nullptr) return;
     double value;
     if (arg->Kind == ARG_KIND::DOUBLE) value = arg->Double;
     else if (arg->Kind == ARG_KIND::SIGNED) value = static_cast<double>(arg->Signed);
     else if (arg->Kind == ARG_KIND::UNSIGNED) value = static_cast<double>(arg->Unsigned);
     else {
-        PutPadded(BAD_ARGUMENT, sizeof BAD_ARGUMENT - 1, spec);
+        PutPadded(BAD_ARGUMENT, sizeof BAD_ARGUMENT - 1, directive);
         return;
     }
-    char lower = static_cast<char>(spec.Conversion | 0x20);
+    char lower = static_cast<char>(directive.Conversion | 0x20);
     std::chars_format style = lower == 'f' ? std::chars_format::fixed
                               : lower == 'e' ? std::chars_format::scientific
                               : lower == 'g' ? std::chars_format::general
                                              : std::chars_format::hex;
-    int precision = spec.Precision < 0 ? 6 : static_cast<int>(spec.Precision > 1000 ? 1000 : spec.Precision);
+    int precision = directive.Precision < 0 ? 6 : static_cast<int>(directive.Precision > 1000 ? 1000 : directive.Precision);
     if (lower == 'g' && precision == 0) precision = 1;
 
     // Room for the largest double in fixed notation with the largest precision we allow.
     char text[1400];
-    std::to_chars_result result = (lower == 'a' && spec.Precision < 0)
+    std::to_chars_result result = (lower == 'a' && directive.Precision < 0)
                                       ? std::to_chars(text, text + sizeof text, value, style)
                                       : std::to_chars(text, text + sizeof text, value, style, precision);
     size_t length = result.ec == std::errc{} ? static_cast<size_t>(result.ptr - text) : 0;
@@ -325,7 +325,7 @@ void FORMATTER<CHAR>::Floating(const SPEC& spec, const FORMAT_ARG* arg) {
     bool negative = length > 0 && text[0] == '-';
     if (negative) ++body, --length;
     bool finite = length > 0 && body[0] >= '0' && body[0] <= '9';
-    bool addPoint = spec.Alternate && finite && lower != 'a' && std::memchr(body, '.', length) == nullptr;
+    bool addPoint = directive.Alternate && finite && lower != 'a' && std::memchr(body, '.', length) == nullptr;
     size_t exponent = length;  // where "e" or "p" starts, for the point that '#' adds
     if (addPoint) {
         for (size_t i = 0; i < length; ++i) {
@@ -333,14 +333,14 @@ void FORMATTER<CHAR>::Floating(const SPEC& spec, const FORMAT_ARG* arg) {
         }
     }
 
-    char sign = negative ? '-' : spec.Plus ? '+' : spec.Space ? ' ' : 0;
-    const char* hexPrefix = (lower == 'a' && finite) ? (spec.Conversion == 'A' ? "0X" : "0x") : "";
+    char sign = negative ? '-' : directive.Plus ? '+' : directive.Space ? ' ' : 0;
+    const char* hexPrefix = (lower == 'a' && finite) ? (directive.Conversion == 'A' ? "0X" : "0x") : "";
     size_t content = (sign ? 1 : 0) + std::strlen(hexPrefix) + length + (addPoint ? 1 : 0);
     size_t zeros = 0;
-    if (spec.Zero && !spec.Left && finite && spec.Width > content) zeros = spec.Width - content;
-    bool upper = spec.Conversion >= 'A' && spec.Conversion <= 'Z';
+    if (directive.Zero && !directive.Left && finite && directive.Width > content) zeros = directive.Width - content;
+    bool upper = directive.Conversion >= 'A' && directive.Conversion <= 'Z';
 
-    Pad(content + zeros, spec, true);
+    Pad(content + zeros, directive, true);
     if (sign) Out.Put(static_cast<CHAR>(sign));
     Out.PutAscii(hexPrefix, std::strlen(hexPrefix));
     Out.Repeat('0', zeros);
@@ -351,34 +351,34 @@ void FORMATTER<CHAR>::Floating(const SPEC& spec, const FORMAT_ARG* arg) {
         Out.Put(static_cast<CHAR>(c));
     }
     if (addPoint && exponent == length) Out.Put('.');
-    Pad(content + zeros, spec, false);
+    Pad(content + zeros, directive, false);
 }
 
 template <typename CHAR>
-void FORMATTER<CHAR>::Character(const SPEC& spec, const FORMAT_ARG* arg) {
+void FORMATTER<CHAR>::Character(const DIRECTIVE& directive, const FORMAT_ARG* arg) {
     if (arg == nullptr) return;
     if (!arg->IsInteger()) {
-        PutPadded(BAD_ARGUMENT, sizeof BAD_ARGUMENT - 1, spec);
+        PutPadded(BAD_ARGUMENT, sizeof BAD_ARGUMENT - 1, directive);
         return;
     }
     // A character argument is one UTF-16 unit; a lone surrogate can't stand alone.
     char32_t c = static_cast<char16_t>(arg->Unsigned);
     if (c >= 0xD800 && c <= 0xDFFF) c = REPLACEMENT_CHARACTER;
     size_t units = EncodeCodePoint(c, static_cast<CHAR*>(nullptr));
-    Pad(units, spec, true);
+    Pad(units, directive, true);
     Out.PutCodePoint(c);
-    Pad(units, spec, false);
+    Pad(units, directive, false);
 }
 
 template <typename CHAR>
 template <typename SOURCE>
-void FORMATTER<CHAR>::TextOf(const SPEC& spec, const SOURCE* text) {
-    size_t limit = spec.Precision < 0 ? SIZE_MAX : static_cast<size_t>(spec.Precision);
+void FORMATTER<CHAR>::TextOf(const DIRECTIVE& directive, const SOURCE* text) {
+    size_t limit = directive.Precision < 0 ? SIZE_MAX : static_cast<size_t>(directive.Precision);
     if constexpr (std::is_same_v<SOURCE, CHAR>) {
         size_t length = CutWithoutSplitting(text, Units(text), limit);
-        Pad(length, spec, true);
+        Pad(length, directive, true);
         for (size_t i = 0; i < length; ++i) Out.Put(text[i]);
-        Pad(length, spec, false);
+        Pad(length, directive, false);
     } else {
         // Converted text: measure whole characters within the limit, then write them.
         const SOURCE* end = text + Units(text);
@@ -389,39 +389,39 @@ void FORMATTER<CHAR>::TextOf(const SPEC& spec, const SOURCE* text) {
             if (length + units > limit) break;
             length += units;
         }
-        Pad(length, spec, true);
+        Pad(length, directive, true);
         const SOURCE* p = text;
         for (size_t i = 0; i < characters; ++i) Out.PutCodePoint(NextCodePoint(p, end));
-        Pad(length, spec, false);
+        Pad(length, directive, false);
     }
 }
 
 template <typename CHAR>
-void FORMATTER<CHAR>::Text(const SPEC& spec, const FORMAT_ARG* arg) {
+void FORMATTER<CHAR>::Text(const DIRECTIVE& directive, const FORMAT_ARG* arg) {
     if (arg == nullptr) return;
     if (arg->Kind == ARG_KIND::WIDE_TEXT && arg->Pointer != nullptr) {
-        TextOf(spec, static_cast<const char16_t*>(arg->Pointer));
+        TextOf(directive, static_cast<const char16_t*>(arg->Pointer));
     } else if (arg->Kind == ARG_KIND::NARROW_TEXT && arg->Pointer != nullptr) {
-        TextOf(spec, static_cast<const char*>(arg->Pointer));
+        TextOf(directive, static_cast<const char*>(arg->Pointer));
     } else if (arg->IsPointer() && arg->Pointer == nullptr) {
-        TextOf(spec, NULL_TEXT);
+        TextOf(directive, NULL_TEXT);
     } else {
-        PutPadded(BAD_ARGUMENT, sizeof BAD_ARGUMENT - 1, spec);
+        PutPadded(BAD_ARGUMENT, sizeof BAD_ARGUMENT - 1, directive);
     }
 }
 
 template <typename CHAR>
-void FORMATTER<CHAR>::Pointer(const SPEC& spec, const FORMAT_ARG* arg) {
+void FORMATTER<CHAR>::Pointer(const DIRECTIVE& directive, const FORMAT_ARG* arg) {
     if (arg == nullptr) return;
     if (!arg->IsPointer() && !arg->IsInteger()) {
-        PutPadded(BAD_ARGUMENT, sizeof BAD_ARGUMENT - 1, spec);
+        PutPadded(BAD_ARGUMENT, sizeof BAD_ARGUMENT - 1, directive);
         return;
     }
     // Sixteen upper-case digits, as the Windows runtime prints pointers.
     uint64_t value = arg->IsPointer() ? reinterpret_cast<uintptr_t>(arg->Pointer) : arg->Unsigned;
     char digits[16];
     for (int i = 15; i >= 0; --i, value >>= 4) digits[i] = "0123456789ABCDEF"[value & 0xF];
-    PutPadded(digits, sizeof digits, spec);
+    PutPadded(digits, sizeof digits, directive);
 }
 
 template <typename CHAR>

@@ -191,29 +191,29 @@ bool WAITABLE_TIMER::Set(int64_t dueTime, uint32_t periodMs) {
         SetLastErrorCode(ERR_INVALID_HANDLE);
         return false;
     }
-    itimerspec spec{};
-    spec.it_interval.tv_sec = static_cast<time_t>(periodMs / 1000u);
-    spec.it_interval.tv_nsec = static_cast<long>(periodMs % 1000u) * 1000000L;
+    itimerspec timing{};
+    timing.it_interval.tv_sec = static_cast<time_t>(periodMs / 1000u);
+    timing.it_interval.tv_nsec = static_cast<long>(periodMs % 1000u) * 1000000L;
     int flags = 0;
     if (dueTime > UNIX_EPOCH_FILE_TIME) {
         // An absolute UTC file time. A due time already past fires at once, as on Windows.
         const int64_t sinceEpoch = dueTime - UNIX_EPOCH_FILE_TIME;
-        spec.it_value.tv_sec = static_cast<time_t>(sinceEpoch / TICKS_PER_SECOND_VALUE);
-        spec.it_value.tv_nsec = static_cast<long>(sinceEpoch % TICKS_PER_SECOND_VALUE) * 100L;
+        timing.it_value.tv_sec = static_cast<time_t>(sinceEpoch / TICKS_PER_SECOND_VALUE);
+        timing.it_value.tv_nsec = static_cast<long>(sinceEpoch % TICKS_PER_SECOND_VALUE) * 100L;
         flags = TFD_TIMER_ABSTIME;
     } else if (dueTime < 0) {
         // A span from now. The negation is done unsigned so the most negative value is safe.
         const uint64_t span = 0u - static_cast<uint64_t>(dueTime);
-        spec.it_value.tv_sec = static_cast<time_t>(span / TICKS_PER_SECOND_VALUE);
-        spec.it_value.tv_nsec = static_cast<long>(span % TICKS_PER_SECOND_VALUE) * 100L;
+        timing.it_value.tv_sec = static_cast<time_t>(span / TICKS_PER_SECOND_VALUE);
+        timing.it_value.tv_nsec = static_cast<long>(span % TICKS_PER_SECOND_VALUE) * 100L;
     }
     // An absolute time at or before 1970 (including 0) has long passed, and a zero value would
     // disarm a timerfd instead of firing it: both become "expire at once".
-    if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0) {
-        spec.it_value.tv_nsec = 1;
+    if (timing.it_value.tv_sec == 0 && timing.it_value.tv_nsec == 0) {
+        timing.it_value.tv_nsec = 1;
         flags = 0;
     }
-    if (timerfd_settime(NativeHandle(), flags, &spec, nullptr) != 0) {
+    if (timerfd_settime(NativeHandle(), flags, &timing, nullptr) != 0) {
         SetLastErrorCode(ErrorFromErrno(errno));
         return false;
     }
@@ -231,14 +231,14 @@ bool WAITABLE_TIMER::Cancel() {
     // between the two calls can miss it; any longer wait sees it.)
     pollfd check{NativeHandle(), POLLIN, 0};
     const bool signalled = poll(&check, 1, 0) > 0 && (check.revents & POLLIN) != 0;
-    itimerspec spec{};
-    if (timerfd_settime(NativeHandle(), 0, &spec, nullptr) != 0) {
+    itimerspec timing{};
+    if (timerfd_settime(NativeHandle(), 0, &timing, nullptr) != 0) {
         SetLastErrorCode(ErrorFromErrno(errno));
         return false;
     }
     if (signalled) {
-        spec.it_value.tv_nsec = 1;
-        if (timerfd_settime(NativeHandle(), 0, &spec, nullptr) != 0) {
+        timing.it_value.tv_nsec = 1;
+        if (timerfd_settime(NativeHandle(), 0, &timing, nullptr) != 0) {
             SetLastErrorCode(ErrorFromErrno(errno));
             return false;
         }

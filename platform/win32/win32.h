@@ -29,6 +29,9 @@
 // wingdi.h's coordinate-mode constants clash with TIME_VALUE::ABSOLUTE; nothing here draws.
 #undef ABSOLUTE
 #undef RELATIVE
+// winbase.h maps ReportEvent to ReportEventA/W, which would rename EVENT_REPORTER::ReportEvent
+// in any file that sees both; the Win32 code calls ReportEventW by its own name.
+#undef ReportEvent
 
 #include "platform/error_codes.h"
 #include "platform/types.h"

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <thread>
 #include <vector>
 
 #include "platform/error_codes.h"
@@ -266,23 +267,28 @@ TEST(SleepTest, SleepsAtLeastTheTime) {
 
 // --- last-error value ---------------------------------------------------------------------------
 
-// The two threads take turns through 'Stage' using plain atomics only, so no system call
-// between a set and a check can change the value being checked.
+// The two threads take turns through 'Stage' using atomics and yields only, so no system call
+// that sets a last-error value runs between a set and a check. The wait yields (a bare spin
+// can starve the other thread under Wine) and gives up after a while instead of hanging.
 struct TURNS {
     std::atomic<int> Stage{0};
     uint32_t SeenByThread = 0;
 };
 
-void AwaitStage(const std::atomic<int>& stage, int wanted) {
+bool AwaitStage(const std::atomic<int>& stage, int wanted) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (stage.load() != wanted) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::yield();
     }
+    return true;
 }
 
 uint32_t SetOwnLastError(void* argument) {
     auto* turns = static_cast<TURNS*>(argument);
     SetLastErrorCode(ERR_ACCESS_DENIED);
     turns->Stage.store(1);
-    AwaitStage(turns->Stage, 2);
+    if (!AwaitStage(turns->Stage, 2)) return 1;
     turns->SeenByThread = GetLastErrorCode();
     turns->Stage.store(3);
     return 0;
@@ -292,13 +298,14 @@ TEST(LastErrorTest, IsPerThread) {
     TURNS turns;
     THREAD thread;
     ASSERT_TRUE(thread.Start(SetOwnLastError, &turns));
-    AwaitStage(turns.Stage, 1);
+    // No early return before the thread has ended: it reads 'turns'.
+    EXPECT_TRUE(AwaitStage(turns.Stage, 1));
     SetLastErrorCode(ERR_FILE_NOT_FOUND);
     turns.Stage.store(2);
-    AwaitStage(turns.Stage, 3);
+    EXPECT_TRUE(AwaitStage(turns.Stage, 3));
     EXPECT_EQ(GetLastErrorCode(), ERR_FILE_NOT_FOUND);
     EXPECT_EQ(turns.SeenByThread, ERR_ACCESS_DENIED);
-    ASSERT_EQ(WaitForOne(thread, 10000), 0u);
+    ASSERT_EQ(WaitForOne(thread, 30000), 0u);
 }
 
 #if !defined(_WIN32)

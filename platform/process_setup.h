@@ -1,0 +1,23 @@
+// Per-process and per-thread set-up that some platforms need around the program's work.
+#pragma once
+
+namespace qv {
+
+// COM for the calling thread (apartment model) for as long as the object lives. Windows only
+// needs it (directory lookups go through COM); elsewhere there is nothing to set up.
+class COM_APARTMENT {
+public:
+    COM_APARTMENT();
+    ~COM_APARTMENT();
+    COM_APARTMENT(const COM_APARTMENT&) = delete;
+    COM_APARTMENT& operator=(const COM_APARTMENT&) = delete;
+
+private:
+    bool Initialized = false;
+};
+
+// Gives back the sockets library at the end of the service's work (Windows: WSACleanup; the
+// TCP components start it). POSIX sockets need no library set-up.
+void CleanUpSockets();
+
+}  // namespace qv

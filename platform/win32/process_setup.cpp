@@ -1,0 +1,19 @@
+#include "platform/process_setup.h"
+
+#include <winsock2.h>
+
+#include "platform/win32/win32.h"
+
+#include <objbase.h>
+
+namespace qv {
+
+COM_APARTMENT::COM_APARTMENT() : Initialized(SUCCEEDED(CoInitialize(nullptr))) {}
+
+COM_APARTMENT::~COM_APARTMENT() {
+    if (Initialized) CoUninitialize();
+}
+
+void CleanUpSockets() { WSACleanup(); }
+
+}  // namespace qv

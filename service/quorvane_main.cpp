@@ -1,0 +1,76 @@
+#include "service/quorvane_main.h"
+
+#include "platform/error_codes.h"
+#include "platform/process_setup.h"
+#include "platform/user_notice.h"
+#include "service/command_line.h"
+#include "service/service_host.h"
+#include "service/settings.h"
+#include "support/debug_log.h"
+#include "support/error_text.h"
+#include "support/event_reporter.h"
+#include "support/format.h"
+#include "support/resource_string.h"
+#include "support/security.h"
+
+namespace qv {
+
+namespace {
+
+constexpr uint32_t WARNING_CAPTION = 100;
+constexpr uint32_t INVALID_ARGUMENT_FORMAT = 101;
+
+int ConfigureAndExit() {
+    if (!InitializeService()) return EXIT_INITIALIZATION;
+    UninitializeService();
+    return 0;
+}
+
+int ModeNotAvailable(const char16_t* mode) {
+    DebugLog(u"%s is not available in this build of the program", mode);
+    return EXIT_MODE_NOT_AVAILABLE;
+}
+
+}  // namespace
+
+int QuorvaneMain(uint32_t count, const char16_t* const* arguments) {
+    COM_APARTMENT com;
+    InitializeProgramResources();
+
+    SetDebugOutputPrefix(u"QRVA: ");
+    SetDebugOutputCustomName(1, u"AD");
+    SetDebugOutputCustomName(2, u"TCP");
+
+    COMMAND_LINE& line = CommandLine();
+    ReadDebugOutputSources(line);
+
+    if (const char16_t* bad = ParseCommandLine(line, arguments, count)) {
+        STRING caption = LoadResourceString(WARNING_CAPTION);
+        STRING text;
+        FormatString(text, RESOURCE_ID{INVALID_ARGUMENT_FORMAT}, bad);
+        ShowWarning(text.Text(), caption.Text());
+        return EXIT_BAD_COMMAND_LINE;
+    }
+
+    ApplyDebugOutputMode(line);
+    LogVersion();
+
+    uint32_t code = SettingsKey().Open(SETTINGS_KEY_PATH, true);
+    if (code != ERR_SUCCESS) {
+        STRING path;
+        FormatString(path, u"%s\\%s", SETTINGS_ROOT_NAME, SETTINGS_KEY_PATH);
+        STRING codeText;
+        FormatString(codeText, u"%lu", code);
+        EventReporter().ReportEvent(EVENT_TYPE_ERROR, MSG_CREATE_REGISTRY_KEY, GetErrorText(code), codeText, path);
+        return EXIT_SETTINGS_KEY;
+    }
+
+    OpenLsaPolicy();
+
+    if (line.ReportMode) return ModeNotAvailable(u"Report mode");
+    if (line.ConfigureOnly) return ConfigureAndExit();
+    if (line.Application) return ModeNotAvailable(u"Application mode");
+    return ModeNotAvailable(u"Service mode");
+}
+
+}  // namespace qv

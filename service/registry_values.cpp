@@ -1,0 +1,81 @@
+#include "service/registry_values.h"
+
+#include "platform/error_codes.h"
+#include "platform/last_error.h"
+
+namespace qv {
+
+namespace {
+
+bool Succeeded(uint32_t code) {
+    if (code == ERR_SUCCESS) return true;
+    SetLastErrorCode(code);
+    return false;
+}
+
+}  // namespace
+
+bool ReadRegistryDword(const REGISTRY_KEY& key, const char16_t* name, uint32_t& value) {
+    uint32_t type = REG_TYPE_NONE;
+    uint32_t data = 0;
+    uint32_t size = sizeof data;
+    uint32_t code = key.QueryValue(name, &type, &data, &size);
+    // A value too big for a DWORD answers "more data": that is a wrong size, not a failure to read.
+    if (code == ERR_MORE_DATA || (code == ERR_SUCCESS && (type != REG_TYPE_DWORD || size != sizeof data))) {
+        code = ERR_INVALID_DATATYPE;
+    }
+    if (!Succeeded(code)) return false;
+    value = data;
+    return true;
+}
+
+bool ReadRegistryString(const REGISTRY_KEY& key, const char16_t* name, STRING& value) {
+    uint32_t type = REG_TYPE_NONE;
+    uint32_t size = 0;
+    uint32_t code = key.QueryValue(name, &type, nullptr, &size);
+    if (code == ERR_MORE_DATA) code = ERR_SUCCESS;
+    if (!Succeeded(code)) return false;
+    if (type != REG_TYPE_SZ && type != REG_TYPE_EXPAND_SZ) return Succeeded(ERR_INVALID_DATATYPE);
+    if (size == 0) {
+        value.Clear();
+        return true;
+    }
+    // Whole characters, rounding an odd byte count up; the terminator is dropped below.
+    STRING text;
+    text.SetLength((size + 1) / sizeof(char16_t));
+    uint32_t read = text.Length() * static_cast<uint32_t>(sizeof(char16_t));
+    code = key.QueryValue(name, &type, text.Buffer(), &read);
+    if (!Succeeded(code)) return false;
+    if (type != REG_TYPE_SZ && type != REG_TYPE_EXPAND_SZ) return Succeeded(ERR_INVALID_DATATYPE);
+    // The stored text may or may not carry its terminator (or carry more than one): it ends
+    // at the first NUL within what was read.
+    uint32_t units = read / sizeof(char16_t);
+    uint32_t length = 0;
+    while (length < units && text.Text()[length] != 0) ++length;
+    text.SetLength(length);
+    value = std::move(text);
+    return true;
+}
+
+bool RegistryValueExists(const REGISTRY_KEY& key, const char16_t* name) {
+    uint32_t type = REG_TYPE_NONE;
+    uint32_t size = 0;
+    uint32_t code = key.QueryValue(name, &type, nullptr, &size);
+    return Succeeded(code == ERR_MORE_DATA ? ERR_SUCCESS : code);
+}
+
+bool WriteRegistryDword(const REGISTRY_KEY& key, const char16_t* name, uint32_t value) {
+    return Succeeded(key.SetValue(name, REG_TYPE_DWORD, &value, sizeof value));
+}
+
+bool WriteRegistryString(const REGISTRY_KEY& key, const char16_t* name, const char16_t* text) {
+    uint32_t bytes = (TextLength(text) + 1) * static_cast<uint32_t>(sizeof(char16_t));
+    return Succeeded(key.SetValue(name, REG_TYPE_SZ, text != nullptr ? text : u"", bytes));
+}
+
+bool DeleteRegistryValue(const REGISTRY_KEY& key, const char16_t* name) {
+    uint32_t code = key.DeleteValue(name);
+    return Succeeded(code == ERR_FILE_NOT_FOUND ? ERR_SUCCESS : code);
+}
+
+}  // namespace qv

@@ -1,0 +1,26 @@
+// Typed reads and writes of settings-store values, with the type and size rules every part
+// of the service relies on. Each returns success, leaving the system error code as the
+// thread's last-error value on failure.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/registry.h"
+#include "support/string.h"
+
+namespace qv {
+
+// Succeeds only for an existing REG_DWORD of exactly 4 bytes; another type or size fails
+// with 1804 (invalid data type).
+bool ReadRegistryDword(const REGISTRY_KEY& key, const char16_t* name, uint32_t& value);
+// REG_SZ or REG_EXPAND_SZ (not expanded); another type fails with 1804. Zero bytes read as
+// the empty string; the text ends at its first NUL.
+bool ReadRegistryString(const REGISTRY_KEY& key, const char16_t* name, STRING& value);
+bool RegistryValueExists(const REGISTRY_KEY& key, const char16_t* name);
+bool WriteRegistryDword(const REGISTRY_KEY& key, const char16_t* name, uint32_t value);
+// REG_SZ including the terminating NUL.
+bool WriteRegistryString(const REGISTRY_KEY& key, const char16_t* name, const char16_t* text);
+// A missing value counts as deleted.
+bool DeleteRegistryValue(const REGISTRY_KEY& key, const char16_t* name);
+
+}  // namespace qv

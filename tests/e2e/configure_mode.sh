@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Configure mode end to end, on the real settings store: the program stores its command-line
+# settings and exits 0; a missing settings key exits 3; a bad command line exits 2 and says
+# which argument. Usage: configure_mode.sh PROGRAM posix QVREG | configure_mode.sh PROGRAM windows
+set -uo pipefail
+program=$1
+platform=$2
+qvreg=${3:-}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+key='HKLM\SOFTWARE\Tarnwell Systems\Quorvane'
+
+check() {  # description, expected, actual
+  if [ "$2" = "$3" ]; then echo "ok: $1"; else echo "FAILED: $1: expected [$2], got [$3]"; failures=$((failures + 1)); fi
+}
+
+# The log file goes beside the program: run a copy that lives in the work folder.
+cp "$program" "$work/"
+copy="$work/$(basename "$program")"
+
+if [ "$platform" = posix ]; then
+  export QUORVANE_DATA_ROOT="$work/data"
+  run() { "$copy" "$@" 2>"$work/stderr"; }
+  registry() { "$qvreg" "$@"; }
+else
+  export WINEPREFIX=${WINEPREFIX:-$work/wine}
+  [ -f "$WINEPREFIX/system.reg" ] || WINEDEBUG=-all wineboot --init >/dev/null 2>&1
+  wine_here() { "$(dirname "$0")/../../tools/wine-run" "$@"; }
+  run() { wine_here "$copy" "$@" 2>"$work/stderr"; }
+  registry() { wine_here reg "$@" 2>/dev/null | tr -d '\r'; }
+  registry delete "$key" /f >/dev/null 2>&1
+fi
+
+run -X -SERVER host
+check "a missing settings key exits 3" 3 $?
+
+registry add "$key" /f >/dev/null
+run -X -SERVER idserver.example -PROTOCOL TCPS -AD_SERVER dc1
+check "configure mode exits 0" 0 $?
+query=$(registry query "$key")
+check "IdentServer stored" 1 "$(grep -c 'IdentServer *REG_SZ *idserver.example' <<<"$query")"
+check "IdentProtocol stored" 1 "$(grep -c 'IdentProtocol *REG_DWORD *0x1' <<<"$query")"
+check "AdServer stored" 1 "$(grep -c 'AdServer *REG_SZ *dc1' <<<"$query")"
+
+log="$work/Quorvane.log"
+check "the log file is written beside the program" yes "$([ -f "$log" ] && echo yes || echo no)"
+check "the log names the stored server" 1 "$(grep -c 'Identity server = "idserver.example" (/SERVER)' "$log" 2>/dev/null)"
+check "the log names the protocol" 1 "$(grep -c 'Identity protocol = secure TCP (/PROTOCOL)' "$log" 2>/dev/null)"
+check "the Settings thread started and stopped" 2 "$(grep -c -E 'Settings thread (started|normal exit)' "$log" 2>/dev/null)"
+
+run -X -AD_SERVER ""
+check "an empty AD server is accepted" 0 $?
+check "an empty AD server deletes the value" 0 "$(registry query "$key" | grep -c AdServer)"
+
+run -X -BOGUS
+check "a bad switch exits 2" 2 $?
+if [ "$platform" = posix ]; then
+  check "the bad switch is quoted" 1 "$(grep -c 'Invalid command line argument:  "BOGUS"' "$work/stderr")"
+fi
+
+echo "configure mode: $failures failed"
+[ "$failures" -eq 0 ]

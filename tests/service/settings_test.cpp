@@ -1,0 +1,263 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
+
+#include "platform/error_codes.h"
+#include "platform/registry.h"
+#include "platform/thread.h"
+#include "platform/wait.h"
+#include "service/command_line.h"
+#include "service/registry_values.h"
+#include "service/service_host.h"
+#include "service/settings.h"
+#include "support/debug_log.h"
+#include "support/debug_log_test_hooks.h"
+#include "support/format.h"
+#include "tests/test_text.h"
+
+namespace qv {
+namespace {
+
+constexpr const char16_t* KEY = u"SOFTWARE\\Tarnwell Systems\\Quorvane";
+
+// The debugger channel, caught: every line the service writes while a test runs.
+class CAPTURED_LOG : public DEBUG_LOG_ENVIRONMENT {
+public:
+    void DebuggerOutput(const char16_t* line) override {
+        std::string text = test::Utf8(line);
+        while (!text.empty() && text.back() == '\n') text.pop_back();
+        std::lock_guard<std::mutex> lock(Lock);
+        Lines.push_back(text);
+    }
+    void ConsoleOutput(const char16_t*) override {}
+
+    bool Contains(const std::string& part) {
+        std::lock_guard<std::mutex> lock(Lock);
+        return std::any_of(Lines.begin(), Lines.end(),
+                           [&](const std::string& line) { return line.find(part) != std::string::npos; });
+    }
+    size_t Count(const std::string& part) {
+        std::lock_guard<std::mutex> lock(Lock);
+        return std::count_if(Lines.begin(), Lines.end(),
+                             [&](const std::string& line) { return line.find(part) != std::string::npos; });
+    }
+    std::string All() {
+        std::lock_guard<std::mutex> lock(Lock);
+        std::string all;
+        for (const std::string& line : Lines) all += line + "\n";
+        return all;
+    }
+    void Clear() {
+        std::lock_guard<std::mutex> lock(Lock);
+        Lines.clear();
+    }
+
+private:
+    std::mutex Lock;
+    std::vector<std::string> Lines;
+};
+
+// Each test gets an empty settings key in a store of its own (on POSIX a fresh data root; on
+// Windows the real registry of the test's Wine prefix, emptied).
+class SettingsTest : public testing::Test {
+protected:
+    void SetUp() override {
+#if !defined(_WIN32)
+        Root = std::filesystem::temp_directory_path() / ("quorvane-settings-" + std::to_string(::getpid()) + "-" +
+                                                         testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(Root);
+        std::filesystem::create_directories(Root);
+        ::setenv("QUORVANE_DATA_ROOT", Root.c_str(), 1);
+#endif
+        ASSERT_EQ(CreateRegistryKey(KEY), ERR_SUCCESS);
+        ASSERT_EQ(Key.Open(KEY, true), ERR_SUCCESS);
+        for (const char16_t* name : {u"IdentServer", u"IdentProtocol", u"AdServer", u"Heartbeat", u"LogonTTL",
+                                     u"DebugOutput", u"Shutdown"}) {
+            DeleteRegistryValue(Key, name);
+        }
+        ResetDebugLogForTest(&Log);
+        SetDebugOutputMode(DBGOUT_DEBUGGER | DBGOUT_NO_TIME_STAMP);
+        Settings().IdentityServer.Clear();
+        Settings().AdServer.Clear();
+        Settings().IdentityProtocol = PROTOCOL_AUTOMATIC;
+    }
+
+    void TearDown() override {
+        ResetDebugLogForTest(nullptr);
+        Key.Close();
+#if !defined(_WIN32)
+        ::unsetenv("QUORVANE_DATA_ROOT");
+        std::filesystem::remove_all(Root);
+#endif
+    }
+
+    std::filesystem::path Root;
+    REGISTRY_KEY Key;
+    CAPTURED_LOG Log;
+};
+
+TEST_F(SettingsTest, DefaultsApplyAndAMissingIdentityServerFailsTheLoad) {
+    COMMAND_LINE line;
+    EXPECT_FALSE(LoadSettings(line, Key));
+    EXPECT_EQ(Settings().HeartbeatInterval, 30u * 60000);
+    EXPECT_EQ(Settings().LogonTimeToLive, 12u * 60000);
+    EXPECT_TRUE(Log.Contains("Identity protocol = automatic"));
+    EXPECT_TRUE(Log.Contains("Heartbeat interval = 30 (minutes)"));
+    EXPECT_TRUE(Log.Contains("Logon time-to-live = 12 (minutes)"));
+}
+
+TEST_F(SettingsTest, CommandLineOverridesAreStoredAndWin) {
+    ASSERT_TRUE(WriteRegistryString(Key, u"IdentServer", u"old.example"));
+    COMMAND_LINE line;
+    line.Server = u"new.example";
+    line.Protocol = PROTOCOL_SECURE_TCP;
+    line.AdServer = u"dc1";
+    EXPECT_TRUE(LoadSettings(line, Key));
+    EXPECT_EQ(test::Utf8(GetIdentityServer()), "new.example");
+    EXPECT_EQ(test::Utf8(GetAdServer()), "dc1");
+    EXPECT_EQ(Settings().IdentityProtocol, PROTOCOL_SECURE_TCP);
+
+    STRING stored;
+    ASSERT_TRUE(ReadRegistryString(Key, u"IdentServer", stored));
+    EXPECT_EQ(test::Utf8(stored), "new.example");
+    uint32_t protocol = 0;
+    ASSERT_TRUE(ReadRegistryDword(Key, u"IdentProtocol", protocol));
+    EXPECT_EQ(protocol, 1u);
+    EXPECT_TRUE(Log.Contains("Identity server = \"new.example\" (/SERVER)"));
+    EXPECT_TRUE(Log.Contains("Identity protocol = secure TCP (/PROTOCOL)"));
+    EXPECT_TRUE(Log.Contains("Active Directory server = \"dc1\" (/AD_SERVER)"));
+
+    COMMAND_LINE clear;
+    clear.AdServer = u"";
+    clear.Server = u"new.example";
+    EXPECT_TRUE(LoadSettings(clear, Key));
+    EXPECT_FALSE(RegistryValueExists(Key, u"AdServer"));
+    EXPECT_TRUE(Log.Contains("Using the Active Directory Global Cache"));
+}
+
+TEST_F(SettingsTest, OddStoredValuesFallBackAsLogged) {
+    ASSERT_TRUE(WriteRegistryString(Key, u"IdentServer", u"id.example"));
+    ASSERT_TRUE(WriteRegistryDword(Key, u"IdentProtocol", 7));
+    ASSERT_TRUE(WriteRegistryString(Key, u"Heartbeat", u"45"));
+    ASSERT_TRUE(WriteRegistryDword(Key, u"LogonTTL", 0));
+    COMMAND_LINE line;
+    EXPECT_TRUE(LoadSettings(line, Key));
+    EXPECT_TRUE(Log.Contains("Identity protocol = automatic"));
+    EXPECT_TRUE(Log.Contains("Unable to load registry value = Heartbeat. "));
+    EXPECT_TRUE(Log.Contains("Error code = 1804."));
+    EXPECT_EQ(Settings().HeartbeatInterval, 30u * 60000);
+    EXPECT_EQ(Settings().LogonTimeToLive, 0u);  // 0 is used as it stands
+}
+
+TEST_F(SettingsTest, MinutesBeyondThirtyTwoBitsOfMillisecondsAreHeld) {
+    EXPECT_EQ(MinutesToMilliseconds(71582), 71582u * 60000);
+    EXPECT_EQ(MinutesToMilliseconds(71583), 71582u * 60000);
+    EXPECT_EQ(MinutesToMilliseconds(0xFFFFFFFF), 71582u * 60000);
+}
+
+TEST_F(SettingsTest, ReloadNoticesChangesAndSignalsConnectionChanges) {
+    ASSERT_TRUE(WriteRegistryString(Key, u"IdentServer", u"id.example"));
+    COMMAND_LINE line;
+    ASSERT_TRUE(LoadSettings(line, Key));
+    ASSERT_TRUE(SettingsChangedEvent().Create(false));
+
+    ASSERT_TRUE(WriteRegistryString(Key, u"IdentServer", u"ID.example"));
+    ASSERT_TRUE(WriteRegistryDword(Key, u"Heartbeat", 5));
+    ASSERT_TRUE(WriteRegistryString(Key, u"AdServer", u"dc2"));
+    ReloadSettings(line, Key);
+    EXPECT_TRUE(Log.Contains("Ident server changed from \"id.example\" to \"ID.example\""));
+    EXPECT_TRUE(Log.Contains("Heartbeat interval = 5 (minutes)"));
+    EXPECT_TRUE(Log.Contains("Active Directory server changed from \"\" to \"dc2\""));
+    EXPECT_EQ(Settings().HeartbeatInterval, 5u * 60000);
+    EXPECT_EQ(WaitForOne(SettingsChangedEvent(), 0), 0u);
+
+    // Only the directory server and a deleted heartbeat: no connection change, the interval stays.
+    ASSERT_TRUE(DeleteRegistryValue(Key, u"AdServer"));
+    ASSERT_TRUE(DeleteRegistryValue(Key, u"Heartbeat"));
+    ReloadSettings(line, Key);
+    EXPECT_TRUE(Log.Contains("Active Directory server changed from \"dc2\" to the Global Cache"));
+    EXPECT_EQ(Settings().HeartbeatInterval, 5u * 60000);
+    EXPECT_EQ(WaitForOne(SettingsChangedEvent(), 0), WAIT_TIMED_OUT);
+
+    ASSERT_TRUE(WriteRegistryDword(Key, u"IdentProtocol", 2));
+    ReloadSettings(line, Key);
+    EXPECT_TRUE(Log.Contains("Identity protocol changed to TCP"));
+    EXPECT_EQ(WaitForOne(SettingsChangedEvent(), 0), 0u);
+    SettingsChangedEvent().Close();
+}
+
+TEST_F(SettingsTest, ShutdownOneStopsTheServiceAndBecomesTwo) {
+    ASSERT_TRUE(WriteRegistryString(Key, u"IdentServer", u"id.example"));
+    COMMAND_LINE line;
+    ASSERT_TRUE(LoadSettings(line, Key));
+    ASSERT_TRUE(StopServiceEvent().Create(true));
+
+    ASSERT_TRUE(WriteRegistryDword(Key, u"Shutdown", 3));
+    ReloadSettings(line, Key);
+    EXPECT_EQ(WaitForOne(StopServiceEvent(), 0), WAIT_TIMED_OUT);
+
+    ASSERT_TRUE(WriteRegistryDword(Key, u"Shutdown", 1));
+    ReloadSettings(line, Key);
+    EXPECT_EQ(WaitForOne(StopServiceEvent(), 0), 0u);
+    uint32_t value = 0;
+    ASSERT_TRUE(ReadRegistryDword(Key, u"Shutdown", value));
+    EXPECT_EQ(value, 2u);
+    EXPECT_TRUE(Log.Contains("Stopping Service: Reason = Registry value \"Shutdown\" set"));
+    StopServiceEvent().Close();
+}
+
+// The Settings thread itself, woken by real change notifications of the store.
+TEST_F(SettingsTest, TheSettingsThreadFollowsTheKeyButNotItsStatistics) {
+    ASSERT_TRUE(WriteRegistryString(Key, u"IdentServer", u"id.example"));
+    ASSERT_TRUE(WriteRegistryDword(Key, u"Shutdown", 1));  // left from an earlier run
+    ASSERT_EQ(SettingsKey().Open(KEY, true), ERR_SUCCESS);
+    ASSERT_TRUE(InitializeService());
+    EXPECT_TRUE(Log.Contains("Registry value \"Shutdown\" reset"));
+
+    // The thread arms its notification after it has started; until then a change goes
+    // unnoticed, so the first change is repeated until the thread has seen it (each time with
+    // new data: the registry doesn't report a write of the same data as a change).
+    bool changed = false;
+    for (int attempt = 0; attempt < 100 && !changed; ++attempt) {
+        STRING server;
+        FormatString(server, u"other%d.example", attempt);
+        ASSERT_TRUE(WriteRegistryString(Key, u"IdentServer", server.Text()));
+        changed = WaitForOne(SettingsChangedEvent(), 200) == 0;
+    }
+    ASSERT_TRUE(changed) << Log.All();
+    EXPECT_TRUE(Log.Contains("Settings thread started"));
+    EXPECT_TRUE(Log.Contains("Ident server changed from \"id.example\" to \"other"));
+
+    // The notification is armed again before each reload, so from here on every change is
+    // seen. Counters in the Statistics subkey never wake the thread.
+    Log.Clear();
+    REGISTRY_KEY statistics;
+    ASSERT_EQ(Key.CreateSubkey(u"Statistics", statistics), ERR_SUCCESS);
+    for (uint32_t i = 0; i < 20; ++i) ASSERT_TRUE(WriteRegistryDword(statistics, u"Logons", i));
+    SleepMilliseconds(300);  // room for a wrong wake-up to show
+    EXPECT_EQ(Log.Count("Reloading settings ..."), 0u);
+
+    ASSERT_TRUE(WriteRegistryDword(Key, u"Shutdown", 1));
+    ASSERT_EQ(WaitForOne(StopServiceEvent(), 20000), 0u);
+    uint32_t shutdown = 0;
+    ASSERT_TRUE(ReadRegistryDword(Key, u"Shutdown", shutdown));
+    EXPECT_EQ(shutdown, 2u);
+
+    UninitializeService();
+    EXPECT_TRUE(Log.Contains("Settings thread normal exit"));
+    EXPECT_TRUE(Log.Contains("1 thread stopped normally in"));
+    SettingsKey().Close();
+    StatisticsKey().Close();
+}
+
+}  // namespace
+}  // namespace qv
