@@ -86,10 +86,17 @@ case "${1:-}" in
     ;;
   run)
     setup; build
-    echo
-    echo "The Quorvane service program is not part of the build yet: this stage delivers the"
-    echo "support library (strings, formatting, item lists, threads, time) and its tests."
-    echo "Run './project.sh test' to exercise it on Linux and under Wine."
+    # The embedded default: configure mode against a throw-away settings store, then what it
+    # stored and what it logged. (Service, application and report modes arrive later.)
+    work=$(mktemp -d)
+    export QUORVANE_DATA_ROOT="$work/data"
+    cp "$NATIVE_DIR/Quorvane" "$work/"
+    "$NATIVE_DIR/qvreg" add 'HKLM\SOFTWARE\Tarnwell Systems\Quorvane' /f
+    "$work/Quorvane" -X -V -SERVER idserver.example -PROTOCOL TCPS -AD_SERVER dc1
+    echo "Quorvane -X exited with $?"
+    "$NATIVE_DIR/qvreg" query 'HKLM\SOFTWARE\Tarnwell Systems\Quorvane'
+    echo "--- $work/Quorvane.log"
+    cat "$work/Quorvane.log"
     ;;
   *) sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
 esac

@@ -71,15 +71,6 @@ uint32_t MoveByLink(const char* from, const char* to) {
 
 }  // namespace
 
-FILE_HANDLE::FILE_HANDLE(FILE_HANDLE&& other) noexcept : Handle(std::exchange(other.Handle, NO_NATIVE_HANDLE)) {}
-
-FILE_HANDLE& FILE_HANDLE::operator=(FILE_HANDLE&& other) noexcept {
-    if (this != &other) {
-        Close();
-        Handle = std::exchange(other.Handle, NO_NATIVE_HANDLE);
-    }
-    return *this;
-}
 
 uint32_t FILE_HANDLE::Open(const char16_t* path, FILE_CREATION creation, bool* existed) {
     Close();

@@ -563,19 +563,6 @@ uint32_t ModifyValues(const KEY_STATE& key, CHANGE change) {
 
 }  // namespace
 
-REGISTRY_KEY::REGISTRY_KEY(REGISTRY_KEY&& other) noexcept : Native(std::exchange(other.Native, nullptr)) {}
-
-REGISTRY_KEY& REGISTRY_KEY::operator=(REGISTRY_KEY&& other) noexcept {
-    if (this != &other) {
-        Close();
-        Native = std::exchange(other.Native, nullptr);
-    }
-    return *this;
-}
-
-REGISTRY_KEY::~REGISTRY_KEY() { Close(); }
-
-bool REGISTRY_KEY::IsOpen() const { return Native != nullptr; }
 
 void REGISTRY_KEY::Close() {
     KEY_STATE* state = StateOf(std::exchange(Native, nullptr));

@@ -27,15 +27,6 @@ bool IsEmpty(const char16_t* path) { return path == nullptr || *path == 0; }
 
 }  // namespace
 
-FILE_HANDLE::FILE_HANDLE(FILE_HANDLE&& other) noexcept : Handle(std::exchange(other.Handle, NO_NATIVE_HANDLE)) {}
-
-FILE_HANDLE& FILE_HANDLE::operator=(FILE_HANDLE&& other) noexcept {
-    if (this != &other) {
-        Close();
-        Handle = std::exchange(other.Handle, NO_NATIVE_HANDLE);
-    }
-    return *this;
-}
 
 uint32_t FILE_HANDLE::Open(const char16_t* path, FILE_CREATION creation, bool* existed) {
     Close();

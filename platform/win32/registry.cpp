@@ -47,19 +47,6 @@ struct VALUE_OUT {
 
 }  // namespace
 
-REGISTRY_KEY::REGISTRY_KEY(REGISTRY_KEY&& other) noexcept : Native(std::exchange(other.Native, nullptr)) {}
-
-REGISTRY_KEY& REGISTRY_KEY::operator=(REGISTRY_KEY&& other) noexcept {
-    if (this != &other) {
-        Close();
-        Native = std::exchange(other.Native, nullptr);
-    }
-    return *this;
-}
-
-REGISTRY_KEY::~REGISTRY_KEY() { Close(); }
-
-bool REGISTRY_KEY::IsOpen() const { return Native != nullptr; }
 
 void REGISTRY_KEY::Close() {
     // Closing the key also sets an event armed on it; the system does that by itself.
