@@ -25,6 +25,13 @@ const char16_t* TakeValue(const char16_t* const*& argument, const char16_t* cons
 
 }  // namespace
 
+STRING SettingsKeyFullPath(const char16_t* subkey) {
+    STRING path;
+    if (subkey == nullptr) FormatString(path, u"%s\\%s", SETTINGS_ROOT_NAME, SETTINGS_KEY_PATH);
+    else FormatString(path, u"%s\\%s\\%s", SETTINGS_ROOT_NAME, SETTINGS_KEY_PATH, subkey);
+    return path;
+}
+
 COMMAND_LINE& CommandLine() {
     static COMMAND_LINE line;
     return line;
@@ -104,9 +111,7 @@ void ReadDebugOutputSources(COMMAND_LINE& line) {
     REGISTRY_KEY key;
     uint32_t code = key.Open(SETTINGS_KEY_PATH, false);
     if (code != ERR_SUCCESS) {
-        STRING path;
-        FormatString(path, u"%s\\%s", SETTINGS_ROOT_NAME, SETTINGS_KEY_PATH);
-        DebuggerPrintPlain(u"Unable to open registry key \"%s\".\n    %s. Error code = %lu.\n\n", path,
+        DebuggerPrintPlain(u"Unable to open registry key \"%s\".\n    %s. Error code = %lu.\n\n", SettingsKeyFullPath(),
                            GetErrorText(code), code);
         return;
     }

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "platform/registry.h"
+#include "support/string.h"
 
 namespace qv {
 
@@ -48,6 +49,9 @@ const char16_t* ParseCommandLine(COMMAND_LINE& line, const char16_t* const* argu
 // Where settings live, as the messages name it.
 constexpr const char16_t* SETTINGS_KEY_PATH = u"SOFTWARE\\Tarnwell Systems\\Quorvane";
 constexpr const char16_t* SETTINGS_ROOT_NAME = u"HKEY_LOCAL_MACHINE";
+
+// "HKEY_LOCAL_MACHINE\SOFTWARE\...\Quorvane", or of one of its subkeys, as messages show it.
+STRING SettingsKeyFullPath(const char16_t* subkey = nullptr);
 
 void ReadDebugOutputSources(COMMAND_LINE& line);
 void ApplyDebugOutputMode(const COMMAND_LINE& line);

@@ -10,6 +10,7 @@
 #include "support/error_text.h"
 #include "support/event_reporter.h"
 #include "support/format.h"
+#include "support/number_text.h"
 #include "support/resource_string.h"
 #include "support/security.h"
 
@@ -57,11 +58,8 @@ int QuorvaneMain(uint32_t count, const char16_t* const* arguments) {
 
     uint32_t code = SettingsKey().Open(SETTINGS_KEY_PATH, true);
     if (code != ERR_SUCCESS) {
-        STRING path;
-        FormatString(path, u"%s\\%s", SETTINGS_ROOT_NAME, SETTINGS_KEY_PATH);
-        STRING codeText;
-        FormatString(codeText, u"%lu", code);
-        EventReporter().ReportEvent(EVENT_TYPE_ERROR, MSG_CREATE_REGISTRY_KEY, GetErrorText(code), codeText, path);
+        EventReporter().ReportEvent(EVENT_TYPE_ERROR, MSG_CREATE_REGISTRY_KEY, GetErrorText(code), DecimalText(code),
+                                    SettingsKeyFullPath());
         return EXIT_SETTINGS_KEY;
     }
 

@@ -12,6 +12,7 @@
 #include "support/debug_log.h"
 #include "support/error_text.h"
 #include "support/event_reporter.h"
+#include "support/number_text.h"
 #include "support/security.h"
 #include "support/thread_group.h"
 #include "support/version.h"
@@ -27,12 +28,6 @@ constexpr const char16_t* STATISTICS = u"Statistics";
 
 THREAD SettingsThread;
 STRING AnonymousName;
-
-STRING CodeText(uint32_t code) {
-    STRING text;
-    FormatString(text, u"%lu", code);
-    return text;
-}
 
 void SignalSettingsThreadStop(void* event) {
     StopService(u"stopping worker thread");
@@ -64,7 +59,7 @@ uint32_t SettingsThreadProc(void*) {
 bool CreateServiceEvent(EVENT& event, bool manualReset, const char16_t* name) {
     if (event.Create(manualReset, false)) return true;
     uint32_t code = GetLastErrorCode();
-    EventReporter().ReportEvent(EVENT_TYPE_ERROR, MSG_CREATE_EVENT, GetErrorText(code), CodeText(code), name);
+    EventReporter().ReportEvent(EVENT_TYPE_ERROR, MSG_CREATE_EVENT, GetErrorText(code), DecimalText(code), name);
     return false;
 }
 
@@ -156,9 +151,8 @@ bool InitializeService() {
 
     uint32_t code = key.CreateSubkey(STATISTICS, StatisticsKey());
     if (code != ERR_SUCCESS) {
-        STRING path;
-        FormatString(path, u"%s\\%s\\%s", SETTINGS_ROOT_NAME, SETTINGS_KEY_PATH, STATISTICS);
-        EventReporter().ReportEvent(EVENT_TYPE_WARNING, MSG_CREATE_REGISTRY_KEY, GetErrorText(code), CodeText(code), path);
+        EventReporter().ReportEvent(EVENT_TYPE_WARNING, MSG_CREATE_REGISTRY_KEY, GetErrorText(code), DecimalText(code),
+                                    SettingsKeyFullPath(STATISTICS));
     }
 
     LookUpAnonymousLogonName();

@@ -9,6 +9,7 @@
 #include "support/debug_log.h"
 #include "support/error_text.h"
 #include "support/event_reporter.h"
+#include "support/number_text.h"
 
 namespace qv {
 
@@ -26,20 +27,13 @@ constexpr uint32_t MAXIMUM_MINUTES = 0xFFFFFFFFu / 60000;
 
 std::mutex SettingsLock;
 
-STRING FullKeyPath() {
-    STRING path;
-    FormatString(path, u"%s\\%s", SETTINGS_ROOT_NAME, SETTINGS_KEY_PATH);
-    return path;
-}
-
 void LogLoadFailure(const char16_t* name, uint32_t code) {
     DebugLog(u"Unable to load registry value = %s. %s. Error code = %lu.", name, GetErrorText(code), code);
 }
 
 void ReportQueryFailure(const char16_t* name, uint32_t code) {
-    STRING codeText;
-    FormatString(codeText, u"%lu", code);
-    EventReporter().ReportEvent(EVENT_TYPE_ERROR, MSG_QUERY_REGISTRY_VALUE, GetErrorText(code), codeText, name, FullKeyPath());
+    EventReporter().ReportEvent(EVENT_TYPE_ERROR, MSG_QUERY_REGISTRY_VALUE, GetErrorText(code), DecimalText(code), name,
+                                SettingsKeyFullPath());
 }
 
 // IdentProtocol as stored; a failure or a value above 2 means automatic.
@@ -78,7 +72,7 @@ void ReloadMinutes(const REGISTRY_KEY& key, const char16_t* name, const char16_t
 void LogSetFailure(const char16_t* name, const char16_t* value) {
     uint32_t code = GetLastErrorCode();
     DebugLog(u"Unable to set registry value \"%s\" in key \"%s\" to \"%s\". %s. Error code = %lu.", name,
-             FullKeyPath(), value, GetErrorText(code), code);
+             SettingsKeyFullPath(), value, GetErrorText(code), code);
 }
 
 }  // namespace
@@ -169,7 +163,7 @@ bool LoadSettings(const COMMAND_LINE& line, const REGISTRY_KEY& key) {
         } else {
             uint32_t code = GetLastErrorCode();
             DebugLog(u"Unable to set registry value \"%s\" in key \"%s\" to %lu. %s. Error code = %lu.", IDENT_PROTOCOL,
-                     FullKeyPath(), line.Protocol, GetErrorText(code), code);
+                     SettingsKeyFullPath(), line.Protocol, GetErrorText(code), code);
         }
     }
 

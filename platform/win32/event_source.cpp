@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "platform/last_error.h"
+#include "platform/win32/format_message.h"
 #include "platform/win32/win32.h"
 #include "support/message_format.h"
 
@@ -104,21 +105,9 @@ bool FormatModuleMessage(MODULE_HANDLE module, uint32_t messageNumber, const cha
         arguments[i] = reinterpret_cast<DWORD_PTR>(insert);
     }
     // A null module is the program's own image, which FormatMessageW searches by itself.
-    wchar_t* buffer = nullptr;
-    const DWORD flags = FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY | FORMAT_MESSAGE_ALLOCATE_BUFFER |
-                        (maximumWidth & FORMAT_MESSAGE_MAX_WIDTH_MASK);
-    const DWORD length = FormatMessageW(flags, module, messageNumber, 0, reinterpret_cast<LPWSTR>(&buffer), 0,
-                                        reinterpret_cast<va_list*>(arguments));
-    if (length == 0 || buffer == nullptr) {
-        if (buffer != nullptr) LocalFree(buffer);
-        return false;
-    }
-    struct LOCAL_BLOCK {
-        wchar_t* Block;
-        ~LOCAL_BLOCK() { LocalFree(Block); }
-    } owner{buffer};
-    text.Assign(AsUtf16(buffer), length);
-    return true;
+    const DWORD flags =
+        FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY | (maximumWidth & FORMAT_MESSAGE_MAX_WIDTH_MASK);
+    return FormatMessageText(flags, module, messageNumber, 0, reinterpret_cast<va_list*>(arguments), text);
 }
 
 }  // namespace qv

@@ -1,26 +1,15 @@
 #include "platform/system_text.h"
 
+#include "platform/win32/format_message.h"
 #include "platform/win32/win32.h"
 #include "support/string.h"
 
 namespace qv {
 
 bool SystemMessageText(uint32_t code, MODULE_HANDLE module, STRING& text) {
-    DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+    DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
     if (module != nullptr) flags |= FORMAT_MESSAGE_FROM_HMODULE;
-    wchar_t* buffer = nullptr;
-    DWORD length = FormatMessageW(flags, module, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                                  reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
-    if (length == 0 || buffer == nullptr) {
-        text.Clear();
-        return false;
-    }
-    struct LOCAL_BLOCK {
-        wchar_t* Block;
-        ~LOCAL_BLOCK() { LocalFree(Block); }
-    } owner{buffer};
-    text.Assign(AsUtf16(buffer), length);
-    return true;
+    return FormatMessageText(flags, module, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), nullptr, text);
 }
 
 bool LoadStringTableEntry(uint32_t number, MODULE_HANDLE module, STRING& text) {

@@ -11,6 +11,7 @@
 #include "platform/clock.h"
 #include "platform/error_codes.h"
 #include "platform/last_error.h"
+#include "tests/test_time.h"
 
 namespace qv {
 namespace {
@@ -18,18 +19,7 @@ namespace {
 constexpr uint64_t TICKS_PER_DAY = 864000000000ULL;
 constexpr uint64_t UNIX_EPOCH = 116444736000000000ULL;  // 1970-01-01 as a file time
 
-CALENDAR_TIME Calendar(uint16_t year, uint16_t month, uint16_t day, uint16_t hour = 0, uint16_t minute = 0,
-                       uint16_t second = 0, uint16_t milliseconds = 0) {
-    CALENDAR_TIME calendar;
-    calendar.Year = year;
-    calendar.Month = month;
-    calendar.Day = day;
-    calendar.Hour = hour;
-    calendar.Minute = minute;
-    calendar.Second = second;
-    calendar.Milliseconds = milliseconds;
-    return calendar;
-}
+using test::Calendar;
 
 void ExpectSameCalendar(const CALENDAR_TIME& expected, const CALENDAR_TIME& actual) {
     EXPECT_EQ(actual.Year, expected.Year);

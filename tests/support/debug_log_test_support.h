@@ -25,6 +25,7 @@
 #include "support/string.h"
 #include "support/time_value.h"
 #include "tests/test_text.h"
+#include "tests/test_time.h"
 
 namespace qv::test {
 
@@ -34,15 +35,8 @@ constexpr int64_t TICKS_PER_HOUR_VALUE = 3600LL * 10000000LL;
 
 inline TIME_VALUE CalendarValue(uint16_t year, uint16_t month, uint16_t day, uint16_t hour, uint16_t minute,
                                 uint16_t second) {
-    CALENDAR_TIME calendar;
-    calendar.Year = year;
-    calendar.Month = month;
-    calendar.Day = day;
-    calendar.Hour = hour;
-    calendar.Minute = minute;
-    calendar.Second = second;
     TIME_VALUE value;
-    EXPECT_TRUE(TIME_VALUE::FromCalendar(calendar, value));
+    EXPECT_TRUE(TIME_VALUE::FromCalendar(Calendar(year, month, day, hour, minute, second), value));
     return value;
 }
 
