@@ -108,6 +108,11 @@ std::string SocketAddressText(const sockaddr_storage& address)
     }
     if (address.ss_family == AF_INET6) {
         const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&address);
+        // An IPv4 client of a dual-stack listener reads better as the IPv4 address it is.
+        if (IN6_IS_ADDR_V4MAPPED(&v6->sin6_addr)) {
+            inet_ntop(AF_INET, &v6->sin6_addr.s6_addr[12], text, sizeof text);
+            return std::string(text) + ":" + std::to_string(ntohs(v6->sin6_port));
+        }
         inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof text);
         return "[" + std::string(text) + "]:" + std::to_string(ntohs(v6->sin6_port));
     }
