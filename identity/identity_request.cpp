@@ -49,25 +49,22 @@ constexpr uint32_t WIRE_STRING_ITEMS = 2;
 
 uint32_t WireStringBytes(const STRING& text) { return 2 + 2 * text.Length(); }
 
-struct NAME_SECTION {
-    bool Present = false;
-    STRING Name;
-    STRING Dn;
-    STRING Ou;
-
-    uint32_t Bytes() const { return Present ? WireStringBytes(Name) + WireStringBytes(Dn) + WireStringBytes(Ou) : 0; }
-    bool FitsTheWire() const {
-        return Name.Length() <= MAXIMUM_WIRE_STRING && Dn.Length() <= MAXIMUM_WIRE_STRING &&
-               Ou.Length() <= MAXIMUM_WIRE_STRING;
-    }
-};
 
 // The section's items, left out as a group when the section is absent.
-void AddNameSection(std::vector<ITEM>& items, const NAME_SECTION& section, uint32_t* field) {
+void AddNameSection(std::vector<ITEM>& items, const IDENTITY_SECTION& section, uint32_t* field) {
     items.insert(items.end(), {ITEM_LEAVE_OUT, section.Present ? 0u : 1 + 3 * WIRE_STRING_ITEMS, ITEM_OFFSET32, field});
     AddWireString(items, section.Name);
     AddWireString(items, section.Dn);
     AddWireString(items, section.Ou);
+}
+
+uint32_t SectionBytes(const IDENTITY_SECTION& section) {
+    return section.Present ? WireStringBytes(section.Name) + WireStringBytes(section.Dn) + WireStringBytes(section.Ou) : 0;
+}
+
+bool SectionFitsTheWire(const IDENTITY_SECTION& section) {
+    return section.Name.Length() <= MAXIMUM_WIRE_STRING && section.Dn.Length() <= MAXIMUM_WIRE_STRING &&
+           section.Ou.Length() <= MAXIMUM_WIRE_STRING;
 }
 
 uint32_t GroupBytes(const GROUP_ENTRY& group) { return WireStringBytes(group.Name) + WireStringBytes(group.Dn); }
@@ -76,7 +73,7 @@ bool GroupFitsTheWire(const GROUP_ENTRY& group) {
     return group.Name.Length() <= MAXIMUM_WIRE_STRING && group.Dn.Length() <= MAXIMUM_WIRE_STRING;
 }
 
-void LookUpSection(const DIRECTORY_BINDING& binding, NAME_SECTION& section, const char16_t* accountName) {
+void LookUpSection(const DIRECTORY_BINDING& binding, IDENTITY_SECTION& section, const char16_t* accountName) {
     DIRECTORY& directory = CurrentDirectory();
     if (!directory.NtNameToDn(binding, accountName, section.Dn)) section.Dn.Clear();
     if (section.Dn.IsEmpty() || !directory.GetOuPath(section.Dn.Text(), section.Ou)) section.Ou.Clear();
@@ -134,8 +131,8 @@ bool IdentityReportLogon(IDENTITY_REQUEST& request, const IP_ADDRESS& address, c
                          const char16_t* userName, const char16_t* computerName) {
     ClearPositions(request);
 
-    NAME_SECTION user;
-    NAME_SECTION computer;
+    IDENTITY_SECTION user;
+    IDENTITY_SECTION computer;
     user.Name = ShortenAccountDomain(userName);
     user.Present = !user.Name.IsEmpty();
     computer.Name = ShortenAccountDomain(computerName);
@@ -169,9 +166,17 @@ bool IdentityReportLogon(IDENTITY_REQUEST& request, const IP_ADDRESS& address, c
                    computer.Dn, computer.Ou);
     }
 
+    if (!EncodeIdentityRequest(request, address, computer, user, groups)) return false;
+    return SendIdentityRequest(u"IdentityReportLogon", request.Request.Data(), request.Length());
+}
+
+bool EncodeIdentityRequest(IDENTITY_REQUEST& request, const IP_ADDRESS& address, const IDENTITY_SECTION& computer,
+                           const IDENTITY_SECTION& user, GROUP_LIST& groups) {
+    ClearPositions(request);
+    uint32_t version = IpAddressVersion(address);
     // Every length on the wire is 16-bit: a name that cannot be counted is refused whole,
     // and groups are dropped from the end until the request fits.
-    if (!user.FitsTheWire() || !computer.FitsTheWire()) {
+    if (!SectionFitsTheWire(user) || !SectionFitsTheWire(computer)) {
         DebugLogEx(DBGOUT_FORCE_DEBUGGER | DBGOUT_FORCE_LOG,
                    u"IdentityReportLogon: A name is longer than %lu characters; the request is not sent",
                    MAXIMUM_WIRE_STRING);
@@ -181,8 +186,8 @@ bool IdentityReportLogon(IDENTITY_REQUEST& request, const IP_ADDRESS& address, c
     uint32_t addressLength = IpAddressLength(address);
     const uint8_t* addressBytes = IpAddressBytes(address);
     if (!addressBytes) addressLength = 0;
-    uint32_t fixedBytes = IDENTITY_HEADER_LENGTH + 4 + 1 + 2 + 2 + 1 + addressLength + 7 + computer.Bytes() +
-                          user.Bytes() + 2 + 1;
+    uint32_t fixedBytes = IDENTITY_HEADER_LENGTH + 4 + 1 + 2 + 2 + 1 + addressLength + 7 + SectionBytes(computer) +
+                          SectionBytes(user) + 2 + 1;
     if (fixedBytes > MAXIMUM_REQUEST_LENGTH) {
         DebugLogEx(DBGOUT_FORCE_DEBUGGER | DBGOUT_FORCE_LOG,
                    u"IdentityReportLogon: The request would be %lu bytes, more than %lu; it is not sent", fixedBytes,
@@ -241,7 +246,7 @@ bool IdentityReportLogon(IDENTITY_REQUEST& request, const IP_ADDRESS& address, c
     PutBigEndian16(bytes + 2, 3);
     PutBigEndian16(bytes + 4, IDENTITY_REQUEST_CODE);
     PutBigEndian32(bytes + REQUEST_ID_OFFSET, NextRequestId());
-    return SendIdentityRequest(u"IdentityReportLogon", bytes, length);
+    return true;
 }
 
 bool IdentityReportHeartbeat(IDENTITY_REQUEST& request) {

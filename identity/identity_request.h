@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "eventlog/directory.h"
 #include "identity/ip_address.h"
 #include "support/byte_buffer.h"
 #include "support/string.h"
@@ -34,6 +35,14 @@ struct IDENTITY_REQUEST {
     uint32_t KindField = NO_FIELD;          // the trailing kind byte
 };
 
+// A name section of the request: the name as sent, and its DN and OU (empty when unknown).
+struct IDENTITY_SECTION {
+    bool Present = false;
+    STRING Name;
+    STRING Dn;
+    STRING Ou;
+};
+
 // a.b.c\user becomes a.b\user; names without a backslash or without a dot before it stay.
 // Empty for a missing or empty name.
 STRING ShortenAccountDomain(const char16_t* name);
@@ -43,6 +52,11 @@ uint8_t OperatingSystemCode();
 
 bool IdentityReportLogon(IDENTITY_REQUEST& request, const IP_ADDRESS& address, const char16_t* addressText,
                          const char16_t* userName, const char16_t* computerName);
+// Encodes the logon request into the record with a fresh identifier. Groups that would not
+// fit the 16-bit length are dropped from the end (logged); a request that cannot be expressed
+// at all leaves the record empty and gives false.
+bool EncodeIdentityRequest(IDENTITY_REQUEST& request, const IP_ADDRESS& address, const IDENTITY_SECTION& computer,
+                           const IDENTITY_SECTION& user, GROUP_LIST& groups);
 bool IdentityReportHeartbeat(IDENTITY_REQUEST& request);
 bool IdentityReportLogoff(IDENTITY_REQUEST& request);
 bool SendIdentityRequest(const char16_t* name, uint8_t* bytes, uint32_t length);
