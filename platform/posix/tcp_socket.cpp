@@ -83,6 +83,10 @@ struct TCP_SOCKET::STATE {
     DESCRIPTOR Alarm;  // timerfd
     DESCRIPTOR Socket;
     bool Writable = false;
+    // Whether the eventfd or the timerfd may be readable; they are read only then, which
+    // saves two system calls per round on a busy connection.
+    bool WorkSignalled = false;
+    bool AlarmSet = false;
     std::vector<ADDRESS> Addresses;
     size_t NextAddress = 0;
 
@@ -240,8 +244,9 @@ const WAITABLE& TCP_SOCKET::Readiness() const { return State->Epoll; }
 
 void TCP_SOCKET::RearmReadiness() {
     if (!IsUsable()) return;
-    Drain(State->Work.Get());
-    Drain(State->Alarm.Get());
+    if (State->WorkSignalled) Drain(State->Work.Get());
+    if (State->AlarmSet) Drain(State->Alarm.Get());
+    State->WorkSignalled = false;
 }
 
 void TCP_SOCKET::WatchWritable(bool watch) {
@@ -252,6 +257,7 @@ void TCP_SOCKET::WatchWritable(bool watch) {
 
 void TCP_SOCKET::SignalWork() {
     if (!IsUsable()) return;
+    State->WorkSignalled = true;
     const uint64_t one = 1;
     while (write(State->Work.Get(), &one, sizeof(one)) < 0 && errno == EINTR) {
     }
@@ -262,7 +268,9 @@ void TCP_SOCKET::SetAlarm(uint32_t milliseconds) {
     itimerspec timing{};
     timing.it_value.tv_sec = static_cast<time_t>(milliseconds / 1000u);
     timing.it_value.tv_nsec = static_cast<long>(milliseconds % 1000u) * 1000000L;
+    // Setting it also clears an expiry not yet taken.
     timerfd_settime(State->Alarm.Get(), 0, &timing, nullptr);
+    State->AlarmSet = milliseconds != 0;
 }
 
 }  // namespace qv
