@@ -219,13 +219,13 @@ void TCP_CLIENT_COMPONENT::Deliver(QUEUED_EVENT& event) {
 void TCP_CLIENT_COMPONENT::DeliverServerAuthentication() {
     if (Phase != PHASE::Handshaking || !Tls) return;  // the connection has gone meanwhile
     const TLS_CLIENT_SESSION* session = Tls.get();
-    const TLS_SERVER_CERTIFICATE& certificate = Tls->ServerCertificate();
-    const std::string status = certificate.Status;
+    // A copy: the texts must outlive the session should the event operation disconnect.
+    const TLS_SERVER_CERTIFICATE certificate = Tls->ServerCertificate();
     SSL_SERVER_AUTHENTICATION_EVENT_ARGS args{certificate.Encoded.data(),
                                               static_cast<int32_t>(certificate.Encoded.size()),
                                               certificate.Subject.c_str(),
                                               certificate.Issuer.c_str(),
-                                              status.c_str(),
+                                              certificate.Status.c_str(),
                                               certificate.Trusted ? 1 : 0};
     Owner.FireEvent(IPPORT_EVENT_SSL_SERVER_AUTHENTICATION, &args);
     // The event operation may have disconnected or even started another connection.
@@ -234,7 +234,7 @@ void TCP_CLIENT_COMPONENT::DeliverServerAuthentication() {
         // Nothing more of this connection reaches the owner (data that came with the handshake
         // included).
         Events.clear();
-        FailTls("The server certificate was not accepted: " + status);
+        FailTls("The server certificate was not accepted: " + certificate.Status);
         return;
     }
     Phase = PHASE::Connected;
