@@ -27,6 +27,8 @@ constexpr DWORD CLIENT_PROTOCOL_BITS =
 constexpr ULONG HANDSHAKE_REQUEST = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
                                     ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM;
 
+constexpr uint8_t ALERT_RECORD = 21;  // TLS record content type
+
 // "<call> failed with 0x<status>: <system text>", narrow, for ErrorText and the log.
 std::string FailureText(const char* call, SECURITY_STATUS status) {
     STRING_A text;
@@ -422,6 +424,8 @@ private:
             return false;
         }
 
+        const bool alertRecord = Incoming[0] == ALERT_RECORD;
+        const size_t plainBefore = plain.size();
         // Decryption happens in place, so the plain text lies inside Incoming: copy it out
         // before the consumed bytes are dropped.
         const SecBuffer* extra = nullptr;
@@ -435,6 +439,14 @@ private:
         }
         const size_t before = Incoming.size();
         KeepExtra(extra != nullptr ? *extra : SecBuffer{0, SECBUFFER_EMPTY, nullptr});
+        // Windows reports the peer's close_notify as SEC_I_CONTEXT_EXPIRED; Wine decrypts it
+        // to nothing with SEC_E_OK. Up to TLS 1.2 the record type is in the clear, and an
+        // alert that is not fatal and carries no data can only be the close.
+        if (status == SEC_E_OK && alertRecord && plain.size() == plainBefore) {
+            Incoming.clear();
+            State = TLS_STATE::Closed;
+            return false;
+        }
 
         if (status == SEC_I_RENEGOTIATE) {
             // The server starts a new handshake (or, in TLS 1.3, sends a post-handshake
