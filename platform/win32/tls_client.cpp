@@ -362,6 +362,10 @@ private:
             Fail(FailureText("QueryContextAttributesW(SECPKG_ATTR_STREAM_SIZES)", status));
             return false;
         }
+        if (Sizes.cbMaximumMessage == 0) {
+            Fail("QueryContextAttributesW(SECPKG_ATTR_STREAM_SIZES) gave no maximum message size");
+            return false;
+        }
         SecPkgContext_ConnectionInfo connection{};
         status = QueryContextAttributesW(&Context, SECPKG_ATTR_CONNECTION_INFO, &connection);
         Protocol = status == SEC_E_OK ? ProtocolText(connection.dwProtocol) : "unknown";
