@@ -252,7 +252,13 @@ bool IDENTITY_PROTOCOL::Receive(BYTE_BUFFER& received) {
     for (;;) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) return false;
-        if (WaitMs(static_cast<uint32_t>(left.count()), PROTOCOL_EVENT_DATA_IN) != PROTOCOL_WAIT_SIGNALED) return false;
+        if (WaitMs(static_cast<uint32_t>(left.count()), PROTOCOL_EVENT_DATA_IN) != PROTOCOL_WAIT_SIGNALED) {
+            // Part of a response is still reported, so that its length shows in the log.
+            std::lock_guard lock(Lock);
+            if (ReceiveBuffer.Size() == 0) return false;
+            received = std::move(ReceiveBuffer);
+            return true;
+        }
         std::lock_guard lock(Lock);
         if (ReceiveBuffer.Size() >= IDENTITY_RESPONSE_LENGTH) {
             received = std::move(ReceiveBuffer);

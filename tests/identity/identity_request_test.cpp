@@ -85,8 +85,8 @@ TEST_F(IdentityRequestTest, SectionsSetTheirMaskBitsAndCarryShortenedNames) {
         const char16_t* User;
         const char16_t* Computer;
         uint32_t Mask;
-    } cases[] = {{nullptr, nullptr, 0xE06}, {u"corp.example\\alice", nullptr, 0xFC6},
-                 {nullptr, u"CORP\\pc7", 0xE3E}, {u"CORP\\alice", u"corp.example\\pc7", 0xFFE}, {u"", u"", 0xE06}};
+    } cases[] = {{nullptr, nullptr, 0xE06}, {u"CORP.example\\alice", nullptr, 0xFC6},
+                 {nullptr, u"CORP\\pc7", 0xE3E}, {u"CORP\\alice", u"CORP.example\\pc7", 0xFFE}, {u"", u"", 0xE06}};
     for (const CASE& item : cases) {
         IDENTITY_REQUEST request;
         IdentityReportLogon(request, Address(u"192.0.2.1"), u"192.0.2.1", item.User, item.Computer);
@@ -113,7 +113,9 @@ TEST_F(IdentityRequestTest, SectionsSetTheirMaskBitsAndCarryShortenedNames) {
         ASSERT_EQ(bytes.size(), 31u + tail.size());
         EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 31, bytes.end()), tail);
         EXPECT_EQ(request.ComputerNameField, computer ? 31u : NO_FIELD);
-        if (user) EXPECT_EQ(bytes[request.UserNameField + 3], 'C');
+        if (user) {
+            EXPECT_EQ(bytes[request.UserNameField + 2], 'C');
+        }
         EXPECT_EQ(request.KindField, bytes.size() - 1);
     }
     EXPECT_EQ(directory.GroupLookups, 0);
