@@ -11,7 +11,7 @@ qvreg=${4:-}
 address=${QV_REPORT_TEST_ADDRESS:-127.0.0.31}
 work=$(mktemp -d)
 server_pid=""
-trap '[ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null; rm -rf "$work"' EXIT
+trap '[ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null; [ -n "${KEEP_WORK:-}" ] || rm -rf "$work"' EXIT
 failures=0
 key='HKLM\SOFTWARE\Tarnwell Systems\Quorvane'
 

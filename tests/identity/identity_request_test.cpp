@@ -163,10 +163,13 @@ TEST_F(IdentityRequestTest, HeartbeatAndLogoffChangeOnlyTheKindAndTheId) {
     std::vector<uint8_t> logon = Bytes(request);
     IdentityReportHeartbeat(request);
     std::vector<uint8_t> heartbeat = Bytes(request);
-    EXPECT_EQ(heartbeat.back(), REPORT_KIND_HEARTBEAT);
+    ASSERT_EQ(heartbeat.size(), logon.size());
+    EXPECT_EQ(request.Request.Data()[request.KindField], REPORT_KIND_HEARTBEAT);
     IdentityReportLogoff(request);
     std::vector<uint8_t> logoff = Bytes(request);
-    EXPECT_EQ(logoff.back(), REPORT_KIND_LOGOFF);
+    ASSERT_EQ(logoff.size(), logon.size());
+    EXPECT_EQ(request.Request.Data()[request.KindField], REPORT_KIND_LOGOFF);
+    EXPECT_EQ(request.KindField, logon.size() - 1);
     for (size_t i = 0; i + 1 < logon.size(); ++i) {
         if (i >= 6 && i < 10) continue;
         EXPECT_EQ(heartbeat[i], logon[i]) << i;
