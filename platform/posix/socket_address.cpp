@@ -1,7 +1,6 @@
 #include "platform/socket_address.h"
 
 #include <arpa/inet.h>
-#include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -33,24 +32,34 @@ uint32_t Fail(uint32_t code) {
 // The text WSAAddressToStringW gives: the address, the scope after "%" for IPv6, and the
 // port when it is not 0 ("a.b.c.d:port", "[address]:port").
 bool FormatAddress(const void* address, uint32_t length, std::string& text) {
-    char host[INET6_ADDRSTRLEN + IF_NAMESIZE + 2] = {};
+    char host[INET6_ADDRSTRLEN] = {};
+    char formatted[INET6_ADDRSTRLEN + 32] = {};
     uint16_t family = SocketAddressFamily(address);
     if (family == AF_INET && length >= sizeof(sockaddr_in)) {
         sockaddr_in in{};
         std::memcpy(&in, address, sizeof in);
         inet_ntop(AF_INET, &in.sin_addr, host, sizeof host);
-        text = host;
-        if (in.sin_port != 0) text += ":" + std::to_string(ntohs(in.sin_port));
+        if (in.sin_port != 0) {
+            std::snprintf(formatted, sizeof formatted, "%s:%u", host, unsigned{ntohs(in.sin_port)});
+        } else {
+            std::snprintf(formatted, sizeof formatted, "%s", host);
+        }
+        text = formatted;
         return true;
     }
     if (family == AF_INET6 && length >= sizeof(sockaddr_in6)) {
         sockaddr_in6 in6{};
         std::memcpy(&in6, address, sizeof in6);
         inet_ntop(AF_INET6, &in6.sin6_addr, host, sizeof host);
-        text = host;
         // Windows prints the scope as a number; so do we, whatever the interface is called.
-        if (in6.sin6_scope_id != 0) text += "%" + std::to_string(in6.sin6_scope_id);
-        if (in6.sin6_port != 0) text = "[" + text + "]:" + std::to_string(ntohs(in6.sin6_port));
+        char scope[16] = {};
+        if (in6.sin6_scope_id != 0) std::snprintf(scope, sizeof scope, "%%%u", unsigned{in6.sin6_scope_id});
+        if (in6.sin6_port != 0) {
+            std::snprintf(formatted, sizeof formatted, "[%s%s]:%u", host, scope, unsigned{ntohs(in6.sin6_port)});
+        } else {
+            std::snprintf(formatted, sizeof formatted, "%s%s", host, scope);
+        }
+        text = formatted;
         return true;
     }
     return false;

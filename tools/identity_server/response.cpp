@@ -15,12 +15,13 @@ void PutBigEndian(std::vector<uint8_t>& bytes, size_t offset, uint32_t value, si
 
 std::vector<uint8_t> BuildResponse(uint32_t requestId, const RESPONSE_SHAPE& shape)
 {
-    std::vector<uint8_t> bytes(RESPONSE_SIZE, 0);
+    // Sized for the longer of the two at once, so the final resize only ever shortens.
+    std::vector<uint8_t> bytes(shape.Length > RESPONSE_SIZE ? shape.Length : RESPONSE_SIZE, 0);
     const uint16_t code = shape.NoFlag ? IDENTITY_REQUEST_CODE : (IDENTITY_REQUEST_CODE | RESPONSE_FLAG);
     PutBigEndian(bytes, 4, code, 2);
     PutBigEndian(bytes, 6, shape.WrongId ? requestId + 1 : requestId, 4);
     PutBigEndian(bytes, 10, shape.Status, 4);
-    bytes.resize(shape.Length, 0);
+    bytes.resize(shape.Length);
     return bytes;
 }
 
