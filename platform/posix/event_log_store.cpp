@@ -46,6 +46,7 @@ constexpr uint32_t Oldest = 24;
 constexpr uint32_t Next = 28;
 constexpr uint32_t Bytes = 32;
 constexpr uint32_t MaximumSize = 40;
+constexpr uint32_t Start = 48;
 }  // namespace header
 
 uint32_t Finish(uint32_t code) {
@@ -85,6 +86,7 @@ void EncodeHeader(const EVENT_LOG_INFO& info, uint8_t (&bytes)[HEADER_SIZE]) {
     Put32(bytes + header::Next, info.NextRecord);
     Put64(bytes + header::Bytes, info.Bytes);
     Put64(bytes + header::MaximumSize, info.MaximumSize);
+    Put64(bytes + header::Start, info.Start);
 }
 
 // --- whole reads and writes at an offset -------------------------------------------------------
@@ -134,9 +136,12 @@ uint32_t ReadHeader(int fd, EVENT_LOG_INFO& info) {
     info.NextRecord = GetRecordUInt32(bytes, header::Next);
     info.Bytes = Get64(bytes + header::Bytes);
     info.MaximumSize = Get64(bytes + header::MaximumSize);
+    info.Start = Get64(bytes + header::Start);
     struct stat status {};
     if (fstat(fd, &status) != 0) return ErrorFromErrno(errno);
-    if (static_cast<uint64_t>(status.st_size) < HEADER_SIZE + info.Bytes) return ERR_EVENTLOG_FILE_CORRUPT;
+    if (status.st_size < static_cast<off_t>(HEADER_SIZE)) return ERR_EVENTLOG_FILE_CORRUPT;
+    const uint64_t limit = static_cast<uint64_t>(status.st_size) - HEADER_SIZE;
+    if (info.Start > limit || info.Bytes > limit - info.Start) return ERR_EVENTLOG_FILE_CORRUPT;
     return ERR_SUCCESS;
 }
 
@@ -213,31 +218,32 @@ uint32_t OpenData(int folder, int flags, FILE_DESCRIPTOR& data) {
     return data.IsValid() ? ERR_SUCCESS : ErrorFromErrno(errno);
 }
 
-// Drops the oldest records until the rest fits the maximum size, keeping at least the newest.
-// The caller holds the exclusive lock; 'data' is the open data file, 'info' its header.
+// Drops the oldest records until the rest fits the maximum size, keeping at least the newest,
+// and gives their space back once it is worth a rewrite. The caller holds the exclusive lock;
+// 'data' is the open data file (read and write), 'info' its header.
 uint32_t DropOldest(int folder, int data, EVENT_LOG_INFO& info) {
     if (info.Bytes <= info.MaximumSize || info.Count <= 1) return ERR_SUCCESS;
-    uint64_t dropped = 0;
-    uint32_t droppedCount = 0;
-    uint8_t head[EVENTLOG_RECORD_HEADER_SIZE];
-    uint32_t firstKept = 0;
-    while (droppedCount < info.Count) {
-        if (const uint32_t code = ReadAt(data, head, sizeof(head), HEADER_SIZE + dropped)) return code;
-        const uint32_t length = GetRecordUInt32(head, record_offset::Length);
-        const uint32_t number = GetRecordUInt32(head, record_offset::RecordNumber);
-        if (length < EVENTLOG_RECORD_HEADER_SIZE || dropped + length > info.Bytes) return ERR_EVENTLOG_FILE_CORRUPT;
-        if (info.Bytes - dropped <= info.MaximumSize || droppedCount + 1 == info.Count) {
-            firstKept = number;
-            break;
-        }
-        dropped += length;
-        ++droppedCount;
-    }
     EVENT_LOG_INFO kept = info;
-    kept.Count -= droppedCount;
-    kept.Bytes -= dropped;
-    kept.OldestRecord = firstKept;
-    if (const uint32_t code = ReplaceDataFile(folder, kept, data, HEADER_SIZE + dropped, kept.Bytes)) return code;
+    uint8_t head[EVENTLOG_RECORD_HEADER_SIZE];
+    while (kept.Bytes > kept.MaximumSize && kept.Count > 1) {
+        if (const uint32_t code = ReadAt(data, head, sizeof(head), HEADER_SIZE + kept.Start)) return code;
+        const uint32_t length = GetRecordUInt32(head, record_offset::Length);
+        if (length < EVENTLOG_RECORD_HEADER_SIZE || length >= kept.Bytes) return ERR_EVENTLOG_FILE_CORRUPT;
+        kept.Start += length;
+        kept.Bytes -= length;
+        --kept.Count;
+    }
+    if (const uint32_t code = ReadAt(data, head, sizeof(head), HEADER_SIZE + kept.Start)) return code;
+    kept.OldestRecord = GetRecordUInt32(head, record_offset::RecordNumber);
+
+    if (kept.Start >= std::max<uint64_t>(kept.MaximumSize / 4, 64 * 1024)) {
+        const uint64_t from = HEADER_SIZE + kept.Start;
+        kept.Start = 0;
+        if (const uint32_t code = ReplaceDataFile(folder, kept, data, from, kept.Bytes)) return code;
+    } else {
+        if (const uint32_t code = WriteHeader(data, kept)) return code;
+        if (const uint32_t code = Sync(data)) return code;
+    }
     info = kept;
     return ERR_SUCCESS;
 }
@@ -355,7 +361,7 @@ uint32_t EVENT_LOG_WRITER::AppendRecords(std::span<std::vector<uint8_t>> records
         after.Bytes += staged.size();
 
         // Whatever lies past the published end was left by a writer that died before publishing.
-        const uint64_t end = HEADER_SIZE + info.Bytes;
+        const uint64_t end = HEADER_SIZE + info.Start + info.Bytes;
         if (ftruncate(data.Get(), static_cast<off_t>(end)) != 0) return ErrorFromErrno(errno);
         if (const uint32_t code = WriteAt(data.Get(), staged.data(), staged.size(), end)) return code;
         if (const uint32_t code = Sync(data.Get())) return code;
@@ -441,7 +447,7 @@ void EVENT_LOG_CURSOR::Close() {
     Data.Reset();
     Index.clear();
     Index.shrink_to_fit();
-    IndexedBytes = 0;
+    IndexedEnd = 0;
     HasPosition = false;
     LastRead = 0;
     Generation = 0;
@@ -462,28 +468,34 @@ uint32_t EVENT_LOG_CURSOR::Refresh(EVENT_LOG_INFO& info) {
         DataDevice = status.st_dev;
         DataInode = status.st_ino;
         Index.clear();
-        IndexedBytes = 0;
+        IndexedEnd = 0;
     }
     if (const uint32_t code = ReadHeader(Data.Get(), info)) return code;
     if (info.Generation != Generation) return ERR_EVENTLOG_FILE_CHANGED;
-    if (info.Bytes < IndexedBytes) return ERR_EVENTLOG_FILE_CORRUPT;
+
+    // Records dropped from the front since the last look leave the index.
+    const uint64_t liveStart = HEADER_SIZE + info.Start;
+    const uint64_t liveEnd = liveStart + info.Bytes;
+    const auto firstLive = std::find_if(Index.begin(), Index.end(), [&](const ENTRY& entry) { return entry.Offset >= liveStart; });
+    Index.erase(Index.begin(), firstLive);
+    if (Index.empty()) IndexedEnd = liveStart;
+    if (IndexedEnd < liveStart || IndexedEnd > liveEnd) return ERR_EVENTLOG_FILE_CORRUPT;
 
     std::vector<uint8_t> record;
-    while (IndexedBytes < info.Bytes) {
+    while (IndexedEnd < liveEnd) {
         uint8_t length[4];
-        const uint64_t offset = HEADER_SIZE + IndexedBytes;
-        if (const uint32_t code = ReadAt(Data.Get(), length, sizeof(length), offset)) return code;
+        if (const uint32_t code = ReadAt(Data.Get(), length, sizeof(length), IndexedEnd)) return code;
         const uint32_t size = GetRecordUInt32(length, 0);
-        if (size < EVENTLOG_RECORD_HEADER_SIZE || size > MAX_EVENT_LOG_RECORD_SIZE || size > info.Bytes - IndexedBytes) {
+        if (size < EVENTLOG_RECORD_HEADER_SIZE || size > MAX_EVENT_LOG_RECORD_SIZE || size > liveEnd - IndexedEnd) {
             return ERR_EVENTLOG_FILE_CORRUPT;
         }
         record.resize(size);
-        if (const uint32_t code = ReadAt(Data.Get(), record.data(), size, offset)) return code;
+        if (const uint32_t code = ReadAt(Data.Get(), record.data(), size, IndexedEnd)) return code;
         if (!IsWellFormedEventLogRecord(record.data(), size)) return ERR_EVENTLOG_FILE_CORRUPT;
         const uint32_t number = GetRecordUInt32(record.data(), record_offset::RecordNumber);
         if (!Index.empty() && number <= Index.back().Number) return ERR_EVENTLOG_FILE_CORRUPT;
-        Index.push_back(ENTRY{number, size, offset});
-        IndexedBytes += size;
+        Index.push_back(ENTRY{number, size, IndexedEnd});
+        IndexedEnd += size;
     }
     return ERR_SUCCESS;
 }

@@ -14,9 +14,11 @@
 //
 // Clearing writes a fresh file with a new random generation and renames it over the old one;
 // a reader that opened the log before sees the generation change and reports
-// ERR_EVENTLOG_FILE_CHANGED (1503) until it reopens. Dropping the oldest records when the log
-// outgrows its maximum size also rewrites the file (same generation), so a reader in the
-// middle simply goes on with the records that are left.
+// ERR_EVENTLOG_FILE_CHANGED (1503) until it reopens. When the log outgrows its maximum size the
+// oldest records are dropped by moving the header's start past them; the space they took is
+// given back by rewriting the file (same generation) once it amounts to a quarter of the
+// maximum size, so a steady stream of appends does not copy the whole log each time. Either
+// way a reader in the middle simply goes on with the records that are left.
 #pragma once
 
 #include <sys/types.h>
@@ -42,6 +44,7 @@ struct EVENT_LOG_INFO {
     uint32_t NextRecord = 1;    // the number the next appended record gets
     uint32_t Generation = 0;    // changes when the log is cleared
     uint64_t Bytes = 0;         // of all records together
+    uint64_t Start = 0;         // where the first record lies, counted from the end of the header
     uint64_t MaximumSize = DEFAULT_EVENT_LOG_MAXIMUM_SIZE;
 };
 
@@ -135,7 +138,7 @@ private:
     ino_t DataInode = 0;
     uint32_t Generation = 0;
     std::vector<ENTRY> Index;  // every published record of the file Data, in file order
-    uint64_t IndexedBytes = 0;
+    uint64_t IndexedEnd = 0;  // file offset up to which Index covers the records
     bool HasPosition = false;
     uint32_t LastRead = 0;
 };

@@ -305,6 +305,37 @@ TEST_F(EventLogStoreTest, DroppingTheOldestRecordsIsNoClear) {
     EXPECT_EQ(ReadOnce(*Log, EVENTLOG_READ_SEEK | EVENTLOG_READ_BACKWARDS, 65536, 12).Numbers, Range(12, 12));
 }
 
+// A log at its size for a long time: the file stays bounded (its dropped space is given back
+// now and then) and a reader that keeps up misses nothing across those rewrites.
+TEST_F(EventLogStoreTest, ALogAtItsSizeKeepsItsReadersGoing) {
+    constexpr uint64_t MAXIMUM = 100000;
+    ASSERT_EQ(Writer.SetMaximumSize(MAXIMUM), ERR_SUCCESS);
+    ASSERT_EQ(Log->Open(u"Security"), ERR_SUCCESS);
+    std::vector<uint32_t> seen;
+    for (int round = 0; round < 40; ++round) {
+        Append(5, 3000);
+        for (READ_RESULT r; (r = ReadOnce(*Log, READ_FORWARDS, 8192)).Code == ERR_SUCCESS;) {
+            seen.insert(seen.end(), r.Numbers.begin(), r.Numbers.end());
+        }
+        struct stat info {};
+        ASSERT_EQ(stat(DataFile().c_str(), &info), 0);
+        EXPECT_LT(static_cast<uint64_t>(info.st_size), MAXIMUM * 2) << "round " << round;
+    }
+    EXPECT_EQ(seen, Range(1, 200));
+    EVENT_LOG_INFO info;
+    ASSERT_EQ(Writer.Info(info), ERR_SUCCESS);
+    EXPECT_LE(info.Bytes, MAXIMUM);
+    EXPECT_EQ(info.NextRecord - info.OldestRecord, info.Count);
+    // A reader opened now finds exactly the records that are left, newest first.
+    std::unique_ptr<EVENT_LOG_API> late = CreateSystemEventLog();
+    ASSERT_EQ(late->Open(u"Security"), ERR_SUCCESS);
+    std::vector<uint32_t> left;
+    for (READ_RESULT r; (r = ReadOnce(*late, READ_BACKWARDS)).Code == ERR_SUCCESS;) {
+        left.insert(left.end(), r.Numbers.begin(), r.Numbers.end());
+    }
+    EXPECT_EQ(left, Range(200, info.OldestRecord));
+}
+
 TEST_F(EventLogStoreTest, ImportedNumbersAreKeptOnlyWhenHigher) {
     std::vector<NEW_EVENT_RECORD> records = {SampleRecord(4624), SampleRecord(4634)};
     const uint32_t wanted[] = {500, 501};
