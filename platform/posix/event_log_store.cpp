@@ -9,13 +9,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <new>
 #include <random>
 
 #include "platform/data_root.h"
 #include "platform/error_codes.h"
 #include "platform/event_log.h"
 #include "platform/last_error.h"
+#include "platform/posix/guarded_call.h"
 #include "platform/posix/reg_file.h"
 #include "support/string.h"
 
@@ -48,22 +48,6 @@ constexpr uint32_t Bytes = 32;
 constexpr uint32_t MaximumSize = 40;
 constexpr uint32_t Start = 48;
 }  // namespace header
-
-uint32_t Finish(uint32_t code) {
-    if (code != ERR_SUCCESS) SetLastErrorCode(code);
-    return code;
-}
-
-template <typename OPERATION>
-uint32_t Guarded(OPERATION operation) {
-    try {
-        return Finish(operation());
-    } catch (const std::bad_alloc&) {
-        return Finish(ERR_NOT_ENOUGH_MEMORY);
-    } catch (const STRING_NO_MEMORY&) {
-        return Finish(ERR_NOT_ENOUGH_MEMORY);
-    }
-}
 
 void Put32(uint8_t* at, uint32_t value) {
     for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
@@ -261,6 +245,37 @@ uint32_t MakeFolder(const std::string& path) {
     return ErrorFromErrno(errno);
 }
 
+// Runs 'change(data, header)' under the exclusive lock with the data file open for writing and
+// its header read; with 'evenIfDamaged' an unreadable header is passed on as a default one.
+template <typename CHANGE>
+uint32_t WithExclusiveLog(const EVENT_LOG_FILES& files, bool evenIfDamaged, CHANGE change) {
+    return GuardedCall([&]() -> uint32_t {
+        if (!files.IsOpen()) return ERR_INVALID_HANDLE;
+        LOCK_HOLDER exclusive(files.LockFd(), LOCK_EX);
+        if (exclusive.Result() != ERR_SUCCESS) return exclusive.Result();
+        FILE_DESCRIPTOR data;
+        if (const uint32_t code = OpenData(files.FolderFd(), O_RDWR, data)) return code;
+        EVENT_LOG_INFO info;
+        if (const uint32_t code = ReadHeader(data.Get(), info)) {
+            if (!evenIfDamaged) return code;
+            info = EVENT_LOG_INFO();
+        }
+        return change(data.Get(), info);
+    });
+}
+
+// The header as last published, read under the shared lock.
+uint32_t ReadPublishedState(const EVENT_LOG_FILES& files, EVENT_LOG_INFO& info) {
+    return GuardedCall([&]() -> uint32_t {
+        if (!files.IsOpen()) return ERR_INVALID_HANDLE;
+        LOCK_HOLDER shared(files.LockFd(), LOCK_SH);
+        if (shared.Result() != ERR_SUCCESS) return shared.Result();
+        FILE_DESCRIPTOR data;
+        if (const uint32_t code = OpenData(files.FolderFd(), O_RDONLY, data)) return code;
+        return ReadHeader(data.Get(), info);
+    });
+}
+
 }  // namespace
 
 std::string EventLogFolder(const char16_t* logName) {
@@ -275,7 +290,7 @@ std::string EventLogFolder(const char16_t* logName) {
 
 uint32_t EVENT_LOG_FILES::Open(const char16_t* logName) {
     Close();
-    return Guarded([&]() -> uint32_t {
+    return GuardedCall([&]() -> uint32_t {
         const std::string path = EventLogFolder(logName);
         if (path.empty()) return ERR_INVALID_NAME;
         const STRING_A root = DataRoot();
@@ -325,24 +340,16 @@ void EVENT_LOG_FILES::Close() {
 
 uint32_t EVENT_LOG_WRITER::AppendRecords(std::span<std::vector<uint8_t>> records, std::span<const uint32_t> wantedNumbers,
                                          std::vector<uint32_t>* assigned) {
-    return Guarded([&]() -> uint32_t {
-        if (!Files.IsOpen()) return ERR_INVALID_HANDLE;
-        if (!wantedNumbers.empty() && wantedNumbers.size() != records.size()) return ERR_INVALID_PARAMETER;
-        for (const std::vector<uint8_t>& record : records) {
-            if (record.size() > MAX_EVENT_LOG_RECORD_SIZE ||
-                !IsWellFormedEventLogRecord(record.data(), static_cast<uint32_t>(record.size())) ||
-                GetRecordUInt32(record.data(), record_offset::Length) != record.size()) {
-                return ERR_INVALID_PARAMETER;
-            }
+    if (!wantedNumbers.empty() && wantedNumbers.size() != records.size()) return FinishCall(ERR_INVALID_PARAMETER);
+    for (const std::vector<uint8_t>& record : records) {
+        if (record.size() > MAX_EVENT_LOG_RECORD_SIZE ||
+            !IsWellFormedEventLogRecord(record.data(), static_cast<uint32_t>(record.size())) ||
+            GetRecordUInt32(record.data(), record_offset::Length) != record.size()) {
+            return FinishCall(ERR_INVALID_PARAMETER);
         }
-        if (records.empty()) return ERR_SUCCESS;
-        LOCK_HOLDER exclusive(Files.LockFd(), LOCK_EX);
-        if (exclusive.Result() != ERR_SUCCESS) return exclusive.Result();
-        FILE_DESCRIPTOR data;
-        if (const uint32_t code = OpenData(Files.FolderFd(), O_RDWR, data)) return code;
-        EVENT_LOG_INFO info;
-        if (const uint32_t code = ReadHeader(data.Get(), info)) return code;
-
+    }
+    if (records.empty()) return FinishCall(Files.IsOpen() ? ERR_SUCCESS : ERR_INVALID_HANDLE);
+    return WithExclusiveLog(Files, false, [&](int data, EVENT_LOG_INFO& info) -> uint32_t {
         std::vector<uint8_t> staged;
         std::vector<uint32_t> numbers;
         EVENT_LOG_INFO after = info;
@@ -362,27 +369,20 @@ uint32_t EVENT_LOG_WRITER::AppendRecords(std::span<std::vector<uint8_t>> records
 
         // Whatever lies past the published end was left by a writer that died before publishing.
         const uint64_t end = HEADER_SIZE + info.Start + info.Bytes;
-        if (ftruncate(data.Get(), static_cast<off_t>(end)) != 0) return ErrorFromErrno(errno);
-        if (const uint32_t code = WriteAt(data.Get(), staged.data(), staged.size(), end)) return code;
-        if (const uint32_t code = Sync(data.Get())) return code;
+        if (ftruncate(data, static_cast<off_t>(end)) != 0) return ErrorFromErrno(errno);
+        if (const uint32_t code = WriteAt(data, staged.data(), staged.size(), end)) return code;
+        if (const uint32_t code = Sync(data)) return code;
         // Publication: from here on readers see the new records.
-        if (const uint32_t code = WriteHeader(data.Get(), after)) return code;
-        if (const uint32_t code = Sync(data.Get())) return code;
+        if (const uint32_t code = WriteHeader(data, after)) return code;
+        if (const uint32_t code = Sync(data)) return code;
         if (assigned != nullptr) *assigned = numbers;
-        return DropOldest(Files.FolderFd(), data.Get(), after);
+        return DropOldest(Files.FolderFd(), data, after);
     });
 }
 
 uint32_t EVENT_LOG_WRITER::Clear() {
-    return Guarded([&]() -> uint32_t {
-        if (!Files.IsOpen()) return ERR_INVALID_HANDLE;
-        LOCK_HOLDER exclusive(Files.LockFd(), LOCK_EX);
-        if (exclusive.Result() != ERR_SUCCESS) return exclusive.Result();
-        FILE_DESCRIPTOR data;
-        if (const uint32_t code = OpenData(Files.FolderFd(), O_RDONLY, data)) return code;
-        EVENT_LOG_INFO info;
-        // A damaged log can still be cleared; it keeps the default size then.
-        if (ReadHeader(data.Get(), info) != ERR_SUCCESS) info = EVENT_LOG_INFO();
+    // A damaged log can still be cleared; it gets the default size then.
+    return WithExclusiveLog(Files, true, [&](int, EVENT_LOG_INFO& info) -> uint32_t {
         EVENT_LOG_INFO empty;
         empty.Generation = NewGeneration(info.Generation);
         empty.MaximumSize = info.MaximumSize;
@@ -391,32 +391,16 @@ uint32_t EVENT_LOG_WRITER::Clear() {
 }
 
 uint32_t EVENT_LOG_WRITER::SetMaximumSize(uint64_t bytes) {
-    return Guarded([&]() -> uint32_t {
-        if (!Files.IsOpen()) return ERR_INVALID_HANDLE;
-        if (bytes == 0) return ERR_INVALID_PARAMETER;
-        LOCK_HOLDER exclusive(Files.LockFd(), LOCK_EX);
-        if (exclusive.Result() != ERR_SUCCESS) return exclusive.Result();
-        FILE_DESCRIPTOR data;
-        if (const uint32_t code = OpenData(Files.FolderFd(), O_RDWR, data)) return code;
-        EVENT_LOG_INFO info;
-        if (const uint32_t code = ReadHeader(data.Get(), info)) return code;
+    if (bytes == 0) return FinishCall(ERR_INVALID_PARAMETER);
+    return WithExclusiveLog(Files, false, [&](int data, EVENT_LOG_INFO& info) -> uint32_t {
         info.MaximumSize = bytes;
-        if (const uint32_t code = WriteHeader(data.Get(), info)) return code;
-        if (const uint32_t code = Sync(data.Get())) return code;
-        return DropOldest(Files.FolderFd(), data.Get(), info);
+        if (const uint32_t code = WriteHeader(data, info)) return code;
+        if (const uint32_t code = Sync(data)) return code;
+        return DropOldest(Files.FolderFd(), data, info);
     });
 }
 
-uint32_t EVENT_LOG_WRITER::Info(EVENT_LOG_INFO& info) {
-    return Guarded([&]() -> uint32_t {
-        if (!Files.IsOpen()) return ERR_INVALID_HANDLE;
-        LOCK_HOLDER shared(Files.LockFd(), LOCK_SH);
-        if (shared.Result() != ERR_SUCCESS) return shared.Result();
-        FILE_DESCRIPTOR data;
-        if (const uint32_t code = OpenData(Files.FolderFd(), O_RDONLY, data)) return code;
-        return ReadHeader(data.Get(), info);
-    });
-}
+uint32_t EVENT_LOG_WRITER::Info(EVENT_LOG_INFO& info) { return ReadPublishedState(Files, info); }
 
 // --- EVENT_LOG_CURSOR -------------------------------------------------------------------------
 
@@ -426,7 +410,7 @@ uint32_t EVENT_LOG_CURSOR::Open(const char16_t* logName) {
     EVENT_LOG_INFO info;
     // The generation at opening is the one this handle belongs to.
     Generation = 0;
-    const uint32_t code = Guarded([&]() -> uint32_t {
+    const uint32_t code = GuardedCall([&]() -> uint32_t {
         LOCK_HOLDER shared(Files.LockFd(), LOCK_SH);
         if (shared.Result() != ERR_SUCCESS) return shared.Result();
         if (const uint32_t opened = OpenData(Files.FolderFd(), O_RDONLY, Data)) return opened;
@@ -504,7 +488,7 @@ uint32_t EVENT_LOG_CURSOR::Read(uint32_t flags, uint32_t recordOffset, void* buf
                                 uint32_t& bytesRead, uint32_t& bytesNeeded) {
     bytesRead = 0;
     bytesNeeded = 0;
-    return Guarded([&]() -> uint32_t {
+    return GuardedCall([&]() -> uint32_t {
         if (!IsOpen()) return ERR_INVALID_HANDLE;
         const bool sequential = (flags & EVENTLOG_READ_SEQUENTIAL) != 0;
         const bool seek = (flags & EVENTLOG_READ_SEEK) != 0;
@@ -580,15 +564,6 @@ uint32_t EVENT_LOG_CURSOR::ReadBackwards(size_t first, uint8_t* buffer, uint32_t
     return ERR_SUCCESS;
 }
 
-uint32_t EVENT_LOG_CURSOR::Info(EVENT_LOG_INFO& info) {
-    return Guarded([&]() -> uint32_t {
-        if (!IsOpen()) return ERR_INVALID_HANDLE;
-        LOCK_HOLDER shared(Files.LockFd(), LOCK_SH);
-        if (shared.Result() != ERR_SUCCESS) return shared.Result();
-        FILE_DESCRIPTOR data;
-        if (const uint32_t code = OpenData(Files.FolderFd(), O_RDONLY, data)) return code;
-        return ReadHeader(data.Get(), info);
-    });
-}
+uint32_t EVENT_LOG_CURSOR::Info(EVENT_LOG_INFO& info) { return ReadPublishedState(Files, info); }
 
 }  // namespace qv
