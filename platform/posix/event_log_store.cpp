@@ -29,6 +29,7 @@ constexpr char TEMP_FILE[] = ".records.tmp";
 constexpr char LOCK_FILE[] = ".lock";
 // The Security log is for administrators only.
 constexpr mode_t FOLDER_MODE = 0750;
+constexpr mode_t SHARED_FOLDER_MODE = 0755;
 constexpr mode_t FILE_MODE = 0640;
 
 constexpr char MAGIC[8] = {'Q', 'V', 'E', 'V', 'T', 'L', 'O', 'G'};
@@ -240,9 +241,13 @@ bool IsUsableLogName(const std::u16string& name) {
     return IsStorableValueName(name.data(), name.size());
 }
 
-uint32_t MakeFolder(const std::string& path) {
-    if (mkdir(path.c_str(), FOLDER_MODE) == 0 || errno == EEXIST) return ERR_SUCCESS;
-    return ErrorFromErrno(errno);
+// mkdir -p: every missing folder of 'path' is made with 'mode'.
+uint32_t MakeFolders(const std::string& path, mode_t mode) {
+    for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        const std::string partial = path.substr(0, slash);
+        if (mkdir(partial.c_str(), mode) != 0 && errno != EEXIST) return ErrorFromErrno(errno);
+        if (slash == std::string::npos) return ERR_SUCCESS;
+    }
 }
 
 // Runs 'change(data, header)' under the exclusive lock with the data file open for writing and
@@ -295,9 +300,10 @@ uint32_t EVENT_LOG_FILES::Open(const char16_t* logName) {
         if (path.empty()) return ERR_INVALID_NAME;
         const STRING_A root = DataRoot();
         const std::string logs = std::string(root.Text(), root.Length()) + "/" + LOGS_FOLDER;
-        // The data root itself is made by setup; the logs' folders are ours to make.
-        if (const uint32_t code = MakeFolder(logs)) return code;
-        if (const uint32_t code = MakeFolder(path)) return code;
+        // The data root and the folder of all logs are open to look into, as the settings
+        // store's are; each log's own folder is not.
+        if (const uint32_t code = MakeFolders(logs, SHARED_FOLDER_MODE)) return code;
+        if (const uint32_t code = MakeFolders(path, FOLDER_MODE)) return code;
 
         FILE_DESCRIPTOR folder(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (!folder.IsValid()) return ErrorFromErrno(errno);

@@ -66,6 +66,23 @@ for file in "$DATA"/*.evtx; do
     fi
 done
 
+# A bad command line is refused with status 2 and changes nothing.
+export QUORVANE_DATA_ROOT="$WORK/arguments"
+for arguments in "" "bogus" "write" "write --id x" "write --id 4624 --type nonsense" "import" \
+    "list --from" "max-size 0" "info extra"; do
+    status=0
+    # shellcheck disable=SC2086
+    "$QVEVT" $arguments >/dev/null 2>&1 || status=$?
+    if [ "$status" -ne 2 ]; then
+        echo "FAIL: \"qvevt $arguments\" ended with $status, not 2"
+        failures=$((failures + 1))
+    fi
+done
+if [ -e "$QUORVANE_DATA_ROOT/eventlog/Security/records" ] && [ "$("$QVEVT" info | sed -n 's/^Records: *//p')" -ne 0 ]; then
+    echo "FAIL: a refused command line wrote records"
+    failures=$((failures + 1))
+fi
+
 if [ "$files" -eq 0 ]; then
     echo "FAIL: no .evtx files in $DATA"
     exit 1

@@ -149,8 +149,19 @@ TEST_F(EventLogStoreTest, OpeningAMissingLogMakesItEmpty) {
     struct stat info {};
     EXPECT_EQ(stat((Root.Path() + "/eventlog/Application/records").c_str(), &info), 0);
     EXPECT_EQ(Log->Open(u"../registry"), ERR_INVALID_NAME);
+    EXPECT_EQ(Log->Open(u"a/b"), ERR_INVALID_NAME);
     EXPECT_EQ(Log->Open(u""), ERR_INVALID_NAME);
     EXPECT_FALSE(Log->IsOpen());
+}
+
+TEST_F(EventLogStoreTest, AMissingDataRootIsMade) {
+    const std::string deeper = Root.Path() + "/not/yet";
+    ASSERT_EQ(setenv("QUORVANE_DATA_ROOT", deeper.c_str(), 1), 0);
+    EXPECT_EQ(Log->Open(u"Security"), ERR_SUCCESS);
+    struct stat info {};
+    ASSERT_EQ(stat((deeper + "/eventlog/Security").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0750u);
+    ASSERT_EQ(setenv("QUORVANE_DATA_ROOT", Root.Path().c_str(), 1), 0);
 }
 
 TEST_F(EventLogStoreTest, CountAndOldestFollowTheLog) {
