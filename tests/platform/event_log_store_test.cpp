@@ -14,7 +14,6 @@
 
 #include "eventlog/event_log_record.h"
 #include "platform/error_codes.h"
-#include "platform/thread.h"
 #include "platform/wait.h"
 
 #if !defined(_WIN32)
@@ -97,9 +96,6 @@ NEW_EVENT_RECORD SampleRecord(uint32_t eventId, size_t dataSize = 0) {
     record.Data.assign(dataSize, 0x5A);
     return record;
 }
-
-// The notifications of one append (record bytes, then header) arrive close together.
-void SleepForChanges() { SleepMilliseconds(BRIEFLY_MS); }
 
 class EventLogStoreTest : public testing::Test {
 protected:
@@ -260,18 +256,40 @@ TEST_F(EventLogStoreTest, TheChangeEventIsSetOnEveryAppend) {
     ASSERT_TRUE(changed.Create(true));
     ASSERT_EQ(Log->NotifyChange(changed), ERR_SUCCESS);
     EXPECT_EQ(WaitForOne(changed, BRIEFLY_MS), WAIT_TIMED_OUT);
+    // Registered once, it fires for every append, including one by another process.
     for (int round = 0; round < 3; ++round) {
+        ASSERT_TRUE(changed.Reset());
         Append(1);
         EXPECT_EQ(WaitForOne(changed, SURELY_MS), 0u) << "round " << round;
-        // Changes of one append may still be arriving; let them settle before resetting.
-        SleepForChanges();
-        ASSERT_TRUE(changed.Reset());
-        EXPECT_EQ(WaitForOne(changed, BRIEFLY_MS), WAIT_TIMED_OUT);
     }
-    // Closing ends the watch without touching the caller's event.
+    ASSERT_TRUE(changed.Reset());
+    const pid_t child = test::StartChild([] {
+        EVENT_LOG_WRITER writer;
+        return writer.Open(u"Security") == ERR_SUCCESS && writer.Append(SampleRecord(4634)) == ERR_SUCCESS ? 0 : 1;
+    });
+    ASSERT_EQ(test::WaitChild(child), 0);
+    EXPECT_EQ(WaitForOne(changed, SURELY_MS), 0u);
+    // Closing ends the watch (its thread is gone once Close returns) without touching the
+    // caller's event.
     EXPECT_EQ(Log->Close(), ERR_SUCCESS);
+    ASSERT_TRUE(changed.Reset());
     Append(1);
     EXPECT_EQ(WaitForOne(changed, BRIEFLY_MS), WAIT_TIMED_OUT);
+}
+
+TEST_F(EventLogStoreTest, EveryRegisteredEventIsSet) {
+    ASSERT_EQ(Log->Open(u"Security"), ERR_SUCCESS);
+    EVENT first;
+    EVENT second;
+    ASSERT_TRUE(first.Create(true));
+    ASSERT_TRUE(second.Create(false));
+    ASSERT_EQ(Log->NotifyChange(first), ERR_SUCCESS);
+    ASSERT_EQ(Log->NotifyChange(second), ERR_SUCCESS);
+    ASSERT_EQ(Writer.Clear(), ERR_SUCCESS);
+    EXPECT_EQ(WaitForOne(first, SURELY_MS), 0u);
+    EXPECT_EQ(WaitForOne(second, SURELY_MS), 0u);
+    EVENT never;
+    EXPECT_EQ(Log->NotifyChange(never), ERR_INVALID_HANDLE);
 }
 
 TEST_F(EventLogStoreTest, AClearedLogReportsFileChangedUntilReopened) {
