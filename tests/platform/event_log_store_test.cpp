@@ -189,6 +189,22 @@ TEST_F(EventLogStoreTest, BackwardsThenForwardsReachesTheEnd) {
     EXPECT_EQ(ReadOnce(*Log, READ_BACKWARDS).Numbers, Range(6, 1));
 }
 
+// A log bigger than the reader's buffer: one backwards and one forwards read with the same
+// buffer still leave the handle at the end, so nothing old is taken for new.
+TEST_F(EventLogStoreTest, OneReadEachWayPositionsABigLogAtItsEnd) {
+    Append(200, 1000);
+    ASSERT_EQ(Log->Open(u"Security"), ERR_SUCCESS);
+    const READ_RESULT backwards = ReadOnce(*Log, READ_BACKWARDS, 65536);
+    ASSERT_EQ(backwards.Code, ERR_SUCCESS);
+    ASSERT_GT(backwards.Numbers.size(), 1u);
+    EXPECT_EQ(backwards.Numbers, Range(200, backwards.Numbers.back()));
+    const READ_RESULT forwards = ReadOnce(*Log, READ_FORWARDS, 65536);
+    EXPECT_EQ(forwards.Numbers, Range(backwards.Numbers.back() + 1, 200));
+    EXPECT_EQ(ReadOnce(*Log, READ_FORWARDS, 65536).Code, ERR_HANDLE_EOF);
+    Append(1);
+    EXPECT_EQ(ReadOnce(*Log, READ_FORWARDS, 65536).Numbers, Range(201, 201));
+}
+
 TEST_F(EventLogStoreTest, ASmallBufferGetsWholeRecordsOnly) {
     Append(6);
     const uint32_t length = static_cast<uint32_t>(BuildEventLogRecord(SampleRecord(4624), 1).size());
