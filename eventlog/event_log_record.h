@@ -50,4 +50,53 @@ struct NEW_EVENT_RECORD {
 // Lays the record out in the EVENTLOGRECORD format with the given record number.
 std::vector<uint8_t> BuildEventLogRecord(const NEW_EVENT_RECORD& record, uint32_t recordNumber);
 
+// Little-endian fields of a record in memory (any alignment).
+inline uint16_t GetRecordUInt16(const uint8_t* record, uint32_t offset) {
+    return static_cast<uint16_t>(record[offset] | record[offset + 1] << 8);
+}
+inline uint32_t GetRecordUInt32(const uint8_t* record, uint32_t offset) {
+    return static_cast<uint32_t>(record[offset]) | static_cast<uint32_t>(record[offset + 1]) << 8 |
+           static_cast<uint32_t>(record[offset + 2]) << 16 | static_cast<uint32_t>(record[offset + 3]) << 24;
+}
+
+// The end of a NUL-terminated UTF-16 text that starts at 'offset' and must end before 'limit':
+// the offset just past its terminator, or 0 when it has none there.
+inline uint32_t RecordTextEnd(const uint8_t* record, uint32_t offset, uint32_t limit) {
+    for (uint32_t at = offset; at + 2 <= limit; at += 2) {
+        if (record[at] == 0 && record[at + 1] == 0) return at + 2;
+    }
+    return 0;
+}
+
+// True when 'bytes' starts with one whole record of the layout above: the signature, a length
+// that is a multiple of 4 within 'available', the length repeated at the end, and every
+// offset and length of its parts inside the record. A record that passes can be walked
+// without reading outside it. (Inline, so that the platform layer can check records without
+// linking the event log code.)
+inline bool IsWellFormedEventLogRecord(const uint8_t* bytes, uint32_t available) {
+    if (available < EVENTLOG_RECORD_HEADER_SIZE + 4) return false;
+    const uint32_t length = GetRecordUInt32(bytes, record_offset::Length);
+    if (length < EVENTLOG_RECORD_HEADER_SIZE + 4 || length > available || length % 4 != 0) return false;
+    if (GetRecordUInt32(bytes, record_offset::Reserved) != EVENTLOG_RECORD_SIGNATURE) return false;
+    if (GetRecordUInt32(bytes, length - 4) != length) return false;
+    const uint32_t body = length - 4;  // everything before the trailing length
+
+    // Two names after the header, each terminated inside the record.
+    const uint32_t sourceEnd = RecordTextEnd(bytes, EVENTLOG_RECORD_HEADER_SIZE, body);
+    if (sourceEnd == 0 || RecordTextEnd(bytes, sourceEnd, body) == 0) return false;
+
+    const auto inside = [body](uint32_t offset, uint32_t size) { return offset <= body && size <= body - offset; };
+    if (!inside(GetRecordUInt32(bytes, record_offset::UserSidOffset), GetRecordUInt32(bytes, record_offset::UserSidLength)) ||
+        !inside(GetRecordUInt32(bytes, record_offset::DataOffset), GetRecordUInt32(bytes, record_offset::DataLength))) {
+        return false;
+    }
+    uint32_t at = GetRecordUInt32(bytes, record_offset::StringOffset);
+    if (at > body) return false;
+    for (uint16_t i = GetRecordUInt16(bytes, record_offset::NumStrings); i > 0; --i) {
+        at = RecordTextEnd(bytes, at, body);
+        if (at == 0) return false;
+    }
+    return true;
+}
+
 }  // namespace qv
