@@ -41,7 +41,7 @@ void WalkRecords(const uint8_t* buffer, uint32_t size, const char16_t* operation
     while (offset < size) {
         const uint32_t length = TrustedRecordLength(buffer, size, offset);
         if (length == 0) {
-            const uint32_t declared = size - offset >= 4 ? ReadRecordField32(buffer, offset) : 0;
+            const uint32_t declared = size - offset >= 4 ? GetRecordUInt32(buffer, offset) : 0;
             DebugLog(u"%s: Record %lu at offset %lu has an unusable length of %lu; the last %lu bytes of the buffer are skipped",
                      operation, RecordNumberAt(buffer, size, offset), offset, declared, size - offset);
             return;
@@ -137,7 +137,7 @@ uint32_t EVENT_LOG::CountRecords(uint32_t flags, BYTE_BUFFER& buffer, RECORD_RAN
     if (code != ERR_SUCCESS) return code;
     const uint8_t* bytes = buffer.Data();
     WalkRecords(bytes, bytesRead, u"PositionToEnd", [&](uint32_t offset, uint32_t) {
-        NoteRecord(range, ReadRecordField32(bytes, offset + record_offset::RecordNumber));
+        NoteRecord(range, GetRecordUInt32(bytes, offset + record_offset::RecordNumber));
     });
     return ERR_SUCCESS;
 }
@@ -239,7 +239,7 @@ void EVENT_LOG::DispatchRecords(const uint8_t* buffer, uint32_t size, RECORD_RAN
 }
 
 bool EVENT_LOG::DispatchRecord(const uint8_t* bytes, uint32_t length, RECORD_RANGE& range) {
-    const uint32_t recordNumber = ReadRecordField32(bytes, record_offset::RecordNumber);
+    const uint32_t recordNumber = GetRecordUInt32(bytes, record_offset::RecordNumber);
     NoteRecord(range, recordNumber);
     const char16_t* fault = ParseEventRecord(bytes, length, Record);
     if (fault != nullptr) {

@@ -1,21 +1,9 @@
 #include "eventlog/event_record.h"
 
-#include <cstring>
 
 #include "eventlog/event_log_record.h"
 
 namespace qv {
-
-uint32_t ReadRecordField32(const uint8_t* record, uint32_t offset) {
-    const uint8_t* p = record + offset;
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
-}
-
-uint16_t ReadRecordField16(const uint8_t* record, uint32_t offset) {
-    const uint8_t* p = record + offset;
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
 
 namespace {
 
@@ -24,10 +12,7 @@ namespace {
 // because the handlers read it through char16_t pointers.
 uint32_t TextEnd(const uint8_t* record, uint32_t offset, uint32_t end) {
     if ((reinterpret_cast<uintptr_t>(record) + offset) % 2 != 0) return 0;
-    for (uint32_t at = offset; at + 2 <= end; at += 2) {
-        if (record[at] == 0 && record[at + 1] == 0) return at + 2;
-    }
-    return 0;
+    return RecordTextEnd(record, offset, end);
 }
 
 const char16_t* TextAt(const uint8_t* record, uint32_t offset) {
@@ -43,15 +28,16 @@ const char16_t* ParseEventRecord(const uint8_t* bytes, uint32_t length, EVENT_RE
     record.Data = nullptr;
     record.DataLength = 0;
     if (length < EVENTLOG_RECORD_HEADER_SIZE + 4) return u"shorter than the record header";
-    const uint32_t declared = ReadRecordField32(bytes, record_offset::Length);
+    const uint32_t declared = GetRecordUInt32(bytes, record_offset::Length);
     if (declared != length) return u"the length does not match the bytes given";
     if (length % 4 != 0) return u"the length is not a multiple of 4";
-    if (ReadRecordField32(bytes, length - 4) != length) return u"the trailing length does not match";
+    if (GetRecordUInt32(bytes, length - 4) != length) return u"the trailing length does not match";
+    if (GetRecordUInt32(bytes, record_offset::Reserved) != EVENTLOG_RECORD_SIGNATURE) return u"the signature is missing";
 
-    record.RecordNumber = ReadRecordField32(bytes, record_offset::RecordNumber);
-    record.TimeGenerated = ReadRecordField32(bytes, record_offset::TimeGenerated);
-    record.EventID = ReadRecordField32(bytes, record_offset::EventID);
-    record.EventType = ReadRecordField16(bytes, record_offset::EventType);
+    record.RecordNumber = GetRecordUInt32(bytes, record_offset::RecordNumber);
+    record.TimeGenerated = GetRecordUInt32(bytes, record_offset::TimeGenerated);
+    record.EventID = GetRecordUInt32(bytes, record_offset::EventID);
+    record.EventType = GetRecordUInt16(bytes, record_offset::EventType);
 
     // Everything variable lies between the header and the trailing length.
     const uint32_t body = length - 4;
@@ -62,8 +48,8 @@ const char16_t* ParseEventRecord(const uint8_t* bytes, uint32_t length, EVENT_RE
     record.SourceName = TextAt(bytes, EVENTLOG_RECORD_HEADER_SIZE);
     record.ComputerName = TextAt(bytes, sourceEnd);
 
-    const uint32_t dataLength = ReadRecordField32(bytes, record_offset::DataLength);
-    const uint32_t dataOffset = ReadRecordField32(bytes, record_offset::DataOffset);
+    const uint32_t dataLength = GetRecordUInt32(bytes, record_offset::DataLength);
+    const uint32_t dataOffset = GetRecordUInt32(bytes, record_offset::DataOffset);
     if (dataLength != 0) {
         if (dataOffset < EVENTLOG_RECORD_HEADER_SIZE || dataOffset > body || dataLength > body - dataOffset)
             return u"the data lies outside the record";
@@ -71,9 +57,9 @@ const char16_t* ParseEventRecord(const uint8_t* bytes, uint32_t length, EVENT_RE
         record.DataLength = dataLength;
     }
 
-    const uint16_t count = ReadRecordField16(bytes, record_offset::NumStrings);
+    const uint16_t count = GetRecordUInt16(bytes, record_offset::NumStrings);
     if (count != 0) {
-        uint32_t at = ReadRecordField32(bytes, record_offset::StringOffset);
+        uint32_t at = GetRecordUInt32(bytes, record_offset::StringOffset);
         if (at < EVENTLOG_RECORD_HEADER_SIZE || at >= body) return u"the strings lie outside the record";
         if ((reinterpret_cast<uintptr_t>(bytes) + at) % 2 != 0) return u"the strings are not aligned for UTF-16";
         record.Strings.reserve(count);
@@ -92,14 +78,14 @@ const char16_t* ParseEventRecord(const uint8_t* bytes, uint32_t length, EVENT_RE
 
 uint32_t TrustedRecordLength(const uint8_t* buffer, uint32_t size, uint32_t offset) {
     if (offset >= size || size - offset < 4) return 0;
-    const uint32_t length = ReadRecordField32(buffer, offset);
+    const uint32_t length = GetRecordUInt32(buffer, offset);
     if (length < EVENTLOG_RECORD_HEADER_SIZE || length > size - offset) return 0;
     return length;
 }
 
 uint32_t RecordNumberAt(const uint8_t* buffer, uint32_t size, uint32_t offset) {
     if (offset >= size || size - offset < record_offset::RecordNumber + 4) return 0;
-    return ReadRecordField32(buffer, offset + record_offset::RecordNumber);
+    return GetRecordUInt32(buffer, offset + record_offset::RecordNumber);
 }
 
 }  // namespace qv

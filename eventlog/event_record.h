@@ -23,10 +23,6 @@ struct EVENT_RECORD {
     uint32_t DataLength = 0;
 };
 
-// Little-endian field reads that need no alignment.
-uint32_t ReadRecordField32(const uint8_t* record, uint32_t offset);
-uint16_t ReadRecordField16(const uint8_t* record, uint32_t offset);
-
 // Fills 'record' from the 'length' bytes at 'bytes' (one whole record, its Length field
 // already found to fit). Null on success; otherwise what is wrong with the record, and the
 // view must not be used.
