@@ -7,12 +7,9 @@ namespace qv {
 
 namespace {
 
-// A NUL-terminated UTF-16 text at 'offset' that ends before 'end': the offset just past its
-// terminator, or 0 when it runs out of the record. The text must be 2-byte aligned in memory,
-// because the handlers read it through char16_t pointers.
-uint32_t TextEnd(const uint8_t* record, uint32_t offset, uint32_t end) {
-    if ((reinterpret_cast<uintptr_t>(record) + offset) % 2 != 0) return 0;
-    return RecordTextEnd(record, offset, end);
+// The handlers read the texts through char16_t pointers, so each must be 2-byte aligned.
+bool IsAligned(const uint8_t* record, uint32_t offset) {
+    return (reinterpret_cast<uintptr_t>(record) + offset) % alignof(char16_t) == 0;
 }
 
 const char16_t* TextAt(const uint8_t* record, uint32_t offset) {
@@ -34,6 +31,8 @@ const char16_t* ParseEventRecord(const uint8_t* bytes, uint32_t length, EVENT_RE
     if (GetRecordUInt32(bytes, length - 4) != length) return u"the trailing length does not match";
     if (GetRecordUInt32(bytes, record_offset::Reserved) != EVENTLOG_RECORD_SIGNATURE) return u"the signature is missing";
 
+    if (!IsAligned(bytes, 0)) return u"the record is not aligned for UTF-16";
+
     record.RecordNumber = GetRecordUInt32(bytes, record_offset::RecordNumber);
     record.TimeGenerated = GetRecordUInt32(bytes, record_offset::TimeGenerated);
     record.EventID = GetRecordUInt32(bytes, record_offset::EventID);
@@ -41,9 +40,9 @@ const char16_t* ParseEventRecord(const uint8_t* bytes, uint32_t length, EVENT_RE
 
     // Everything variable lies between the header and the trailing length.
     const uint32_t body = length - 4;
-    const uint32_t sourceEnd = TextEnd(bytes, EVENTLOG_RECORD_HEADER_SIZE, body);
+    const uint32_t sourceEnd = RecordTextEnd(bytes, EVENTLOG_RECORD_HEADER_SIZE, body);
     if (sourceEnd == 0) return u"the source name is not a terminated text inside the record";
-    const uint32_t computerEnd = TextEnd(bytes, sourceEnd, body);
+    const uint32_t computerEnd = RecordTextEnd(bytes, sourceEnd, body);
     if (computerEnd == 0) return u"the computer name is not a terminated text inside the record";
     record.SourceName = TextAt(bytes, EVENTLOG_RECORD_HEADER_SIZE);
     record.ComputerName = TextAt(bytes, sourceEnd);
@@ -61,10 +60,10 @@ const char16_t* ParseEventRecord(const uint8_t* bytes, uint32_t length, EVENT_RE
     if (count != 0) {
         uint32_t at = GetRecordUInt32(bytes, record_offset::StringOffset);
         if (at < EVENTLOG_RECORD_HEADER_SIZE || at >= body) return u"the strings lie outside the record";
-        if ((reinterpret_cast<uintptr_t>(bytes) + at) % 2 != 0) return u"the strings are not aligned for UTF-16";
+        if (!IsAligned(bytes, at)) return u"the strings are not aligned for UTF-16";
         record.Strings.reserve(count);
         for (uint16_t i = 0; i < count; ++i) {
-            const uint32_t end = TextEnd(bytes, at, body);
+            const uint32_t end = RecordTextEnd(bytes, at, body);
             if (end == 0) {
                 record.Strings.clear();
                 return u"fewer terminated strings than NumStrings says";
