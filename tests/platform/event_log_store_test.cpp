@@ -57,16 +57,6 @@ READ_RESULT ReadOnce(EVENT_LOG_API& log, uint32_t flags, uint32_t size = 65536, 
     return result;
 }
 
-std::vector<uint32_t> Range(uint32_t first, uint32_t last) {
-    std::vector<uint32_t> numbers;
-    if (first <= last) {
-        for (uint32_t n = first; n <= last; ++n) numbers.push_back(n);
-    } else {
-        for (uint32_t n = first; n >= last; --n) numbers.push_back(n);
-    }
-    return numbers;
-}
-
 #if defined(_WIN32)
 
 // Wine's event log keeps nothing, so the Windows half can only show that it opens the log and
@@ -84,6 +74,16 @@ TEST(EventLogTest, TheSystemLogOpensAndReads) {
 }
 
 #else
+
+std::vector<uint32_t> Range(uint32_t first, uint32_t last) {
+    std::vector<uint32_t> numbers;
+    if (first <= last) {
+        for (uint32_t n = first; n <= last; ++n) numbers.push_back(n);
+    } else {
+        for (uint32_t n = first; n >= last; --n) numbers.push_back(n);
+    }
+    return numbers;
+}
 
 NEW_EVENT_RECORD SampleRecord(uint32_t eventId, size_t dataSize = 0) {
     NEW_EVENT_RECORD record;
