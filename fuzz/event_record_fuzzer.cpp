@@ -1,7 +1,7 @@
 // libFuzzer target: the fuzz input is one buffer of records as a read of the log delivers it.
 // It goes through the whole reader (positioning, one batch, dispatch with both dump switches
-// on), and every record that parses is dumped in full with its message text and has its own
-// first string used as a message text for the replacement strings.
+// on), and every record that parses is dumped once more with its message text, and has its
+// own first string used as a message text for its replacement strings.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -77,7 +77,7 @@ QUIET_LOG_ENVIRONMENT& QuietLog() {
     static QUIET_LOG_ENVIRONMENT environment;
     static const bool installed = [] {
         ResetDebugLogForTest(&environment);
-        SetDebugOutputMode(DBGOUT_DEBUGGER | DBGOUT_VERBOSE);
+        SetDebugOutputMode(DBGOUT_DEBUGGER | DBGOUT_VERBOSE | DBGOUT_NO_TIME_STAMP);
         return true;
     }();
     (void)installed;
@@ -94,7 +94,8 @@ void DumpEachRecord(const uint8_t* data, uint32_t size, const EVENT_LOG& log) {
         std::memcpy(copy.get(), data + offset, length);
         offset += length;
         if (ParseEventRecord(copy.get(), length, record) != nullptr) continue;
-        DumpRecord(record, log, DUMP_MESSAGE | DUMP_FORMATTED_MESSAGE | DUMP_STRINGS | DUMP_DATA);
+        // The dispatch has dumped strings and data already; here the message texts.
+        DumpRecord(record, log, DUMP_MESSAGE | DUMP_FORMATTED_MESSAGE);
         if (!record.Strings.empty()) {
             STRING text(record.Strings[0]);
             InsertReplacementStrings(text, record.Strings);

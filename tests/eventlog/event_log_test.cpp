@@ -13,9 +13,9 @@
 namespace qv::test {
 namespace {
 
-class EventLogTest : public testing::Test {
+class EventLogReaderTest : public testing::Test {
 protected:
-    EventLogTest() : Capture(DBGOUT_LOG | DBGOUT_VERBOSE) {}
+    EventLogReaderTest() : Capture(DBGOUT_LOG | DBGOUT_VERBOSE) {}
     void SetUp() override {
         ASSERT_TRUE(Stop.Create(true, false));
         ASSERT_TRUE(SettingsChanged.Create(false, false));
@@ -44,7 +44,7 @@ constexpr uint32_t CHANGED = 0;
 constexpr uint32_t STOPPED = 1;
 constexpr uint32_t SETTINGS = 2;
 
-TEST_F(EventLogTest, EmptyLogGoesStraightToWaiting) {
+TEST_F(EventLogReaderTest, EmptyLogGoesStraightToWaiting) {
     auto reader = MakeReader();
     Trace->RecordCount = 0;
     Trace->OldestRecord = 0;
@@ -61,7 +61,7 @@ TEST_F(EventLogTest, EmptyLogGoesStraightToWaiting) {
     EXPECT_TRUE(reader->Dispatched.empty());
 }
 
-TEST_F(EventLogTest, RecordsPresentAtStartAreCountedButOnlyNewOnesAreDispatched) {
+TEST_F(EventLogReaderTest, RecordsPresentAtStartAreCountedButOnlyNewOnesAreDispatched) {
     auto reader = MakeReader();
     Trace->RecordCount = 3;
     Trace->OldestRecord = 5;
@@ -92,7 +92,7 @@ TEST_F(EventLogTest, RecordsPresentAtStartAreCountedButOnlyNewOnesAreDispatched)
     EXPECT_EQ(Trace->ReadFlags, (std::vector<uint32_t>{9, 5, 5, 5, 5, 5}));
 }
 
-TEST_F(EventLogTest, RecordLargerThanTheBufferGrowsItAndRepeatsTheRead) {
+TEST_F(EventLogReaderTest, RecordLargerThanTheBufferGrowsItAndRepeatsTheRead) {
     auto reader = MakeReader();
     const std::u16string big(40000, u'x');  // 80000 bytes of text
     const std::vector<uint8_t> first = MakeRecord(2, 4624, {big});
@@ -119,7 +119,7 @@ TEST_F(EventLogTest, RecordLargerThanTheBufferGrowsItAndRepeatsTheRead) {
     EXPECT_TRUE(Capture.LinesWith("Failed to reallocate").empty());
 }
 
-TEST_F(EventLogTest, ClearedLogIsReopenedAndFollowedFromItsNewEnd) {
+TEST_F(EventLogReaderTest, ClearedLogIsReopenedAndFollowedFromItsNewEnd) {
     auto reader = MakeReader();
     ThenRead(ERR_EVENTLOG_FILE_CHANGED);  // cleared before positioning
     ThenRead(ERR_HANDLE_EOF);
@@ -143,7 +143,7 @@ TEST_F(EventLogTest, ClearedLogIsReopenedAndFollowedFromItsNewEnd) {
     EXPECT_EQ(reader->Dispatched[1].RecordNumber, 2u);
 }
 
-TEST_F(EventLogTest, FailedReopenAfterClearingEndsProcessing) {
+TEST_F(EventLogReaderTest, FailedReopenAfterClearingEndsProcessing) {
     auto reader = MakeReader();
     ThenRead(ERR_EVENTLOG_FILE_CHANGED);
     Trace->OpenResults.push_back(ERR_ACCESS_DENIED);
@@ -155,7 +155,7 @@ TEST_F(EventLogTest, FailedReopenAfterClearingEndsProcessing) {
     EXPECT_NE(lines[0].find("Error code = 5."), std::string::npos);
 }
 
-TEST_F(EventLogTest, DispatchMatchesTheFullEventIdIncludingQualifiers) {
+TEST_F(EventLogReaderTest, DispatchMatchesTheFullEventIdIncludingQualifiers) {
     auto reader = MakeReader();
     ThenRead(ERR_HANDLE_EOF);
     ThenWait(CHANGED);
@@ -171,7 +171,7 @@ TEST_F(EventLogTest, DispatchMatchesTheFullEventIdIncludingQualifiers) {
     EXPECT_EQ(Capture.LinesWith("Signaled, Records: Count = 9, First = 1, Last = 9").size(), 1u);
 }
 
-TEST_F(EventLogTest, TimeOutBatchRunsExpiryAndReportsAnEmptyRange) {
+TEST_F(EventLogReaderTest, TimeOutBatchRunsExpiryAndReportsAnEmptyRange) {
     EVENT_LOG_TIMING timing;
     timing.ChangeWaitMs = 20;
     timing.ExpiryIntervalMs = 0;
@@ -189,7 +189,7 @@ TEST_F(EventLogTest, TimeOutBatchRunsExpiryAndReportsAnEmptyRange) {
     EXPECT_GT(reader->LastExpiryTime().Count, before.Count);
 }
 
-TEST_F(EventLogTest, VerboseBatchLinesNeedTheVerboseCategory) {
+TEST_F(EventLogReaderTest, VerboseBatchLinesNeedTheVerboseCategory) {
     SetDebugOutputMode(DBGOUT_LOG);
     auto reader = MakeReader();
     ThenRead(ERR_HANDLE_EOF);
@@ -199,7 +199,7 @@ TEST_F(EventLogTest, VerboseBatchLinesNeedTheVerboseCategory) {
     EXPECT_TRUE(Capture.LinesWith("Time-out").empty());
 }
 
-TEST_F(EventLogTest, SettingsChangeAndFailuresEndProcessingWithTheirResults) {
+TEST_F(EventLogReaderTest, SettingsChangeAndFailuresEndProcessingWithTheirResults) {
     auto reader = MakeReader();
     ThenRead(ERR_HANDLE_EOF);
     ThenWait(SETTINGS);
@@ -230,7 +230,7 @@ TEST_F(EventLogTest, SettingsChangeAndFailuresEndProcessingWithTheirResults) {
     EXPECT_EQ(Capture.Lines().size(), linesBefore);
 }
 
-TEST_F(EventLogTest, MissingCountsAreLoggedAsZeroAndProcessingGoesOn) {
+TEST_F(EventLogReaderTest, MissingCountsAreLoggedAsZeroAndProcessingGoesOn) {
     auto reader = MakeReader();
     Trace->CountError = ERR_ACCESS_DENIED;
     Trace->OldestError = ERR_INVALID_HANDLE;
@@ -243,7 +243,7 @@ TEST_F(EventLogTest, MissingCountsAreLoggedAsZeroAndProcessingGoesOn) {
     EXPECT_EQ(Capture.LinesWith("Error code = 6.").size(), 1u);
 }
 
-TEST_F(EventLogTest, InvalidParameterIsQuietOnlyForSeekReads) {
+TEST_F(EventLogReaderTest, InvalidParameterIsQuietOnlyForSeekReads) {
     auto reader = MakeReader();
     BYTE_BUFFER buffer;
     ASSERT_TRUE(buffer.Resize(RECORD_BUFFER_SIZE));
@@ -257,7 +257,7 @@ TEST_F(EventLogTest, InvalidParameterIsQuietOnlyForSeekReads) {
     EXPECT_EQ(Capture.LinesWith("Unable to read the Security event log.").size(), 1u);
 }
 
-TEST_F(EventLogTest, StopWhileTheLogCannotBeOpenedEndsWithinOneWait) {
+TEST_F(EventLogReaderTest, StopWhileTheLogCannotBeOpenedEndsWithinOneWait) {
     auto reader = std::make_unique<OBSERVED_EVENT_LOG>(Switches, std::make_unique<FAKE_EVENT_LOG>(Trace));
     Trace->OpenResults.assign({ERR_ACCESS_DENIED, ERR_ACCESS_DENIED, ERR_ACCESS_DENIED});
     Trace->BeforeWait = [&](uint32_t) { Stop.Set(); };
@@ -271,7 +271,7 @@ TEST_F(EventLogTest, StopWhileTheLogCannotBeOpenedEndsWithinOneWait) {
     EXPECT_NE(lines[0].find("Error code = 5."), std::string::npos);
 }
 
-TEST_F(EventLogTest, OpenRetriesUntilTheLogOpens) {
+TEST_F(EventLogReaderTest, OpenRetriesUntilTheLogOpens) {
     EVENT_LOG_TIMING timing;
     timing.OpenRetryMs = 5;
     auto reader = std::make_unique<OBSERVED_EVENT_LOG>(Switches, std::make_unique<FAKE_EVENT_LOG>(Trace), timing);
