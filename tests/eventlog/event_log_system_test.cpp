@@ -20,6 +20,30 @@
 namespace qv::test {
 namespace {
 
+// EVENT_LOG::Process of an opened reader on a thread of its own, until stop is signalled.
+class READER_RUN {
+public:
+    explicit READER_RUN(EVENT_LOG& reader) : Reader(reader) {
+        Ready = Stop.Create(true, false) && SettingsChanged.Create(false, false) && Reader.Open(u"Security", Stop);
+        if (Ready) Worker = std::thread([this] { Result = Reader.Process(Stop, SettingsChanged); });
+    }
+    ~READER_RUN() { Finish(); }
+    bool IsReady() const { return Ready; }
+    uint32_t Finish() {
+        Stop.Set();
+        if (Worker.joinable()) Worker.join();
+        return Result;
+    }
+
+private:
+    EVENT_LOG& Reader;
+    EVENT Stop;
+    EVENT SettingsChanged;
+    bool Ready = false;
+    uint32_t Result = 99;
+    std::thread Worker;
+};
+
 // Waits (up to ten seconds) until the log has 'count' lines with 'text'.
 bool WaitForLines(const LOG_CAPTURE& capture, const std::string& text, size_t count = 1) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -33,15 +57,7 @@ bool WaitForLines(const LOG_CAPTURE& capture, const std::string& text, size_t co
 #if !defined(_WIN32)
 
 NEW_EVENT_RECORD Logon(uint32_t eventId, std::u16string user) {
-    NEW_EVENT_RECORD record;
-    record.EventID = eventId;
-    record.EventType = 8;
-    record.TimeGenerated = 1700000000;
-    record.TimeWritten = 1700000000;
-    record.SourceName = u"Microsoft-Windows-Security-Auditing";
-    record.ComputerName = u"DC1";
-    record.Strings = {u"S-1-0-0", std::move(user)};
-    return record;
+    return SecurityRecord(eventId, {u"S-1-0-0", std::move(user)});
 }
 
 TEST(EventLogSystemTest, FollowsTheStoreFromItsEndThroughAClearing) {
@@ -56,14 +72,8 @@ TEST(EventLogSystemTest, FollowsTheStoreFromItsEndThroughAClearing) {
     EVENT_LOG_TIMING timing;
     timing.ChangeWaitMs = 200;
     OBSERVED_EVENT_LOG reader(switches, CreateSystemEventLog(), timing);
-    EVENT stop;
-    EVENT settingsChanged;
-    ASSERT_TRUE(stop.Create(true, false));
-    ASSERT_TRUE(settingsChanged.Create(false, false));
-    ASSERT_TRUE(reader.Open(u"Security", stop));
-
-    uint32_t result = 99;
-    std::thread worker([&] { result = reader.Process(stop, settingsChanged); });
+    READER_RUN run(reader);
+    ASSERT_TRUE(run.IsReady());
 
     const bool positioned = WaitForLines(capture, "PositionToEnd: FORWARDS");
     EXPECT_TRUE(positioned);
@@ -95,10 +105,7 @@ TEST(EventLogSystemTest, FollowsTheStoreFromItsEndThroughAClearing) {
         ASSERT_EQ(writer.Append(Logon(528, u"after")), 0u);
         EXPECT_TRUE(WaitForLines(capture, "First = 1, Last = 1"));
     }
-    stop.Set();
-    worker.join();
-
-    EXPECT_EQ(result, PROCESS_STOP);
+    EXPECT_EQ(run.Finish(), PROCESS_STOP);
     EXPECT_EQ(capture.LinesWith("Security event log has been cleared").size(), 1u);
     std::vector<std::u16string> users;
     for (const DISPATCHED& seen : reader.Dispatched) users.push_back(seen.Strings.at(1));
@@ -113,19 +120,10 @@ TEST(EventLogSystemTest, ReachesItsWaitOnTheSystemLogAndStops) {
     LOG_CAPTURE capture(DBGOUT_LOG | DBGOUT_VERBOSE);
     COMMAND_LINE switches;
     EVENT_LOG reader(switches);
-    EVENT stop;
-    EVENT settingsChanged;
-    ASSERT_TRUE(stop.Create(true, false));
-    ASSERT_TRUE(settingsChanged.Create(false, false));
-    ASSERT_TRUE(reader.Open(u"Security", stop));
-
-    uint32_t result = 99;
-    std::thread worker([&] { result = reader.Process(stop, settingsChanged); });
-    const bool registered = WaitForLines(capture, "EVENT_LOG::Process: OldestRecordNumber");
-    EXPECT_TRUE(registered);
-    stop.Set();
-    worker.join();
-    EXPECT_EQ(result, PROCESS_STOP);
+    READER_RUN run(reader);
+    ASSERT_TRUE(run.IsReady());
+    EXPECT_TRUE(WaitForLines(capture, "EVENT_LOG::Process: OldestRecordNumber"));
+    EXPECT_EQ(run.Finish(), PROCESS_STOP);
     EXPECT_TRUE(capture.LinesWith("Unable to read").empty());
 }
 

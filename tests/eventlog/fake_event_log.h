@@ -113,9 +113,9 @@ private:
     std::shared_ptr<FAKE_LOG_TRACE> Trace;
 };
 
-// A record with the given ID and strings, as the log would deliver it.
-inline std::vector<uint8_t> MakeRecord(uint32_t recordNumber, uint32_t eventId,
-                                       std::vector<std::u16string> strings = {}, std::vector<uint8_t> data = {}) {
+// A Security log record of a domain controller with the given ID, strings and data.
+inline NEW_EVENT_RECORD SecurityRecord(uint32_t eventId, std::vector<std::u16string> strings = {},
+                                       std::vector<uint8_t> data = {}) {
     NEW_EVENT_RECORD record;
     record.EventID = eventId;
     record.EventType = 8;
@@ -125,7 +125,13 @@ inline std::vector<uint8_t> MakeRecord(uint32_t recordNumber, uint32_t eventId,
     record.ComputerName = u"DC1.corp.example.test";
     record.Strings = std::move(strings);
     record.Data = std::move(data);
-    return BuildEventLogRecord(record, recordNumber);
+    return record;
+}
+
+// The same as the log would deliver it.
+inline std::vector<uint8_t> MakeRecord(uint32_t recordNumber, uint32_t eventId,
+                                       std::vector<std::u16string> strings = {}, std::vector<uint8_t> data = {}) {
+    return BuildEventLogRecord(SecurityRecord(eventId, std::move(strings), std::move(data)), recordNumber);
 }
 
 // Records laid end to end, as one read delivers them.
