@@ -87,15 +87,26 @@ case "${1:-}" in
     ;;
   run)
     setup; build
-    # The embedded default: configure mode against a throw-away settings store, then what it
-    # stored and what it logged. (Service, application and report modes arrive later.)
+    # The embedded default: a reference identity server on loopback, the settings stored in a
+    # throw-away store (configure mode), then one identity reported to the server over TLS with
+    # its heartbeat and logoff (report mode); the server's view and the program's log follow.
     work=$(mktemp -d)
     export QUORVANE_DATA_ROOT="$work/data"
     cp "$NATIVE_DIR/Quorvane" "$work/"
+    "$NATIVE_DIR/tools/identity_server/identity_server" --address 127.0.0.1 --print --ready-file "$work/ready" \
+      >"$work/server.txt" 2>/dev/null &
+    server=$!
+    trap 'kill $server 2>/dev/null' EXIT
+    for _ in $(seq 1 100); do [ -f "$work/ready" ] && break; sleep 0.1; done
     "$NATIVE_DIR/qvreg" add 'HKLM\SOFTWARE\Tarnwell Systems\Quorvane' /f
-    "$work/Quorvane" -X -V -SERVER idserver.example -PROTOCOL TCPS -AD_SERVER dc1
+    "$work/Quorvane" -X -SERVER 127.0.0.1 -PROTOCOL TCPS
     echo "Quorvane -X exited with $?"
     "$NATIVE_DIR/qvreg" query 'HKLM\SOFTWARE\Tarnwell Systems\Quorvane'
+    "$work/Quorvane" -REPORT_HEARTBEAT -REPORT_LOGOFF -TCP -USER_NAME 'CORP\alice' -COMPUTER_NAME 'CORP\pc7'
+    echo "Quorvane -REPORT_LOGOFF exited with $?"
+    sleep 0.2
+    echo "--- what the identity server received"
+    cat "$work/server.txt"
     echo "--- $work/Quorvane.log"
     cat "$work/Quorvane.log"
     ;;

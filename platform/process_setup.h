@@ -13,7 +13,7 @@ public:
     COM_APARTMENT& operator=(const COM_APARTMENT&) = delete;
 
 private:
-    bool Initialized = false;
+    [[maybe_unused]] bool Initialized = false;  // only Windows has COM to set up
 };
 
 // Gives back the sockets library at the end of the service's work (Windows: WSACleanup; the

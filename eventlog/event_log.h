@@ -1,0 +1,87 @@
+// EVENT_LOG follows the Security event log from its current end and hands every record written
+// after that point, in log order, to the logon event handlers. It runs on the service's worker
+// thread, which owns the one instance, opens the log through it and calls Process in a loop.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "eventlog/event_handlers.h"
+#include "eventlog/event_record.h"
+#include "platform/event_log.h"
+#include "platform/wait.h"
+#include "support/byte_buffer.h"
+#include "support/string.h"
+#include "support/time_value.h"
+
+namespace qv {
+
+struct COMMAND_LINE;
+
+// Results of EVENT_LOG::Process.
+constexpr uint32_t PROCESS_FAILED = 0;
+constexpr uint32_t PROCESS_STOP = 1;
+constexpr uint32_t PROCESS_SETTINGS_CHANGED = 2;
+
+// Records seen in one batch.
+struct RECORD_RANGE {
+    uint32_t Count = 0;
+    uint32_t First = 0;
+    uint32_t Last = 0;
+};
+
+// The reader's pace. Tests shorten it; the service keeps the defaults.
+struct EVENT_LOG_TIMING {
+    uint32_t OpenRetryMs = 60000;     // between attempts to open the log
+    uint32_t ChangeWaitMs = 15000;    // longest wait for new records (expiry runs at least this often)
+    uint32_t ExpiryIntervalMs = 60000;  // least time between two expiry runs
+};
+
+constexpr uint32_t RECORD_BUFFER_SIZE = 65536;
+
+class EVENT_LOG {
+public:
+    EVENT_LOG(const COMMAND_LINE& commandLine, std::unique_ptr<EVENT_LOG_API> api = CreateSystemEventLog(),
+              const EVENT_LOG_TIMING& timing = EVENT_LOG_TIMING());
+    EVENT_LOG(const EVENT_LOG&) = delete;
+    EVENT_LOG& operator=(const EVENT_LOG&) = delete;
+    virtual ~EVENT_LOG();
+
+    // Retries every OpenRetryMs until the log opens; false when 'stopEvent' is signalled or the
+    // wait on it fails (which stops the service).
+    bool Open(const char16_t* logName, const WAITABLE& stopEvent);
+    bool Close();
+    // PROCESS_FAILED, PROCESS_STOP or PROCESS_SETTINGS_CHANGED.
+    uint32_t Process(const EVENT& stopEvent, const EVENT& settingsChangedEvent);
+    // 0 with the bytes read, else a Win32 error code. The buffer grows to fit a record.
+    uint32_t Read(uint32_t flags, BYTE_BUFFER& buffer, uint32_t& bytesRead);
+    // One record of 'length' bytes (a length already found to fit the buffer). Always true:
+    // a malformed record is logged and skipped, and no handler can stop the batch.
+    bool DispatchRecord(const uint8_t* bytes, uint32_t length, RECORD_RANGE& range);
+    // Every record of a buffer, in order.
+    void DispatchRecords(const uint8_t* buffer, uint32_t size, RECORD_RANGE& range);
+    // Expires old table entries and sends heartbeats, at most once per ExpiryIntervalMs.
+    void Expire();
+
+    const STRING& LogName() const { return Name; }
+    const COMMAND_LINE& Switches() const { return CommandLine; }
+    const TIME_VALUE& LastExpiryTime() const { return LastExpiry; }
+
+protected:
+    // Runs the kind's handler. A seam for observing dispatch.
+    virtual void RunHandler(const EVENT_KIND& kind, const EVENT_RECORD& record);
+
+private:
+    uint32_t PositionToEnd(BYTE_BUFFER& buffer);
+    uint32_t CountRecords(uint32_t flags, BYTE_BUFFER& buffer, RECORD_RANGE& range);
+    uint32_t ReadBatch(BYTE_BUFFER& buffer, RECORD_RANGE& range);
+
+    const COMMAND_LINE& CommandLine;
+    std::unique_ptr<EVENT_LOG_API> Api;
+    EVENT_LOG_TIMING Timing;
+    STRING Name;
+    TIME_VALUE LastExpiry;
+    EVENT_RECORD Record;  // the view of the record being dispatched; its Strings block is reused
+};
+
+}  // namespace qv

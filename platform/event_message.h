@@ -1,0 +1,40 @@
+// The message texts of events that other programs' sources write, as the event viewer shows
+// them. On Windows they live in message files (modules) that the registry names for each
+// source. Elsewhere there are no such modules: the texts of the security events the program
+// cares about are compiled in (resources/security_event_messages.txt) and stand in for the
+// Security log's message files.
+#pragma once
+
+#include <cstdint>
+
+#include "support/string.h"
+
+namespace qv {
+
+// ERROR_MR_MID_NOT_FOUND: the module has no message with that number.
+constexpr uint32_t ERR_MESSAGE_NOT_FOUND = 317;
+
+// True with the message files of a source when the platform knows them without the registry.
+bool BuiltInEventMessageFiles(const char16_t* logName, const char16_t* sourceName, STRING& files);
+
+// Expands %NAME% environment variables: 0 and the expansion, or the error code.
+uint32_t ExpandEnvironmentText(const char16_t* text, STRING& expanded);
+
+// One message file, loaded as data only.
+class MESSAGE_FILE {
+public:
+    MESSAGE_FILE() = default;
+    MESSAGE_FILE(const MESSAGE_FILE&) = delete;
+    MESSAGE_FILE& operator=(const MESSAGE_FILE&) = delete;
+    ~MESSAGE_FILE();
+
+    uint32_t Load(const char16_t* path);
+    // 0 and the text of message 'messageId' in any language, inserts left as they are;
+    // ERR_MESSAGE_NOT_FOUND when the file has no such message; else the error code.
+    uint32_t FindMessage(uint32_t messageId, STRING& text) const;
+
+private:
+    const void* Module = nullptr;
+};
+
+}  // namespace qv
