@@ -67,28 +67,24 @@ IPPort& IDENTITY_PROTOCOL::ConnectionInUse() {
 }
 
 bool IDENTITY_PROTOCOL::ConnectPlain() {
-    ConnectionMode = CONNECTION_MODE_PLAIN;
+    return ConnectWith(CONNECTION_MODE_PLAIN, IDENTITY_PLAIN_PORT, u"Connecting to Identity server = %s:%u ...");
+}
+
+bool IDENTITY_PROTOCOL::ConnectSecure() {
+    return ConnectWith(CONNECTION_MODE_SECURE, IDENTITY_SECURE_PORT,
+                       u"Connecting to Identity server = %s:%u (secure) ...");
+}
+
+bool IDENTITY_PROTOCOL::ConnectWith(uint32_t mode, uint32_t port, const char16_t* line) {
+    ConnectionMode = mode;
     {
         std::lock_guard lock(Lock);
         PendingEvents = 0;
     }
     // Bytes left from an earlier connection answer nothing on this one.
     DiscardReceived();
-    DebugLogEx(DBGOUT_CUSTOM2, u"Connecting to Identity server = %s:%u ...", Server, IDENTITY_PLAIN_PORT);
-    PlainConnection.Connect(STRING_A(Server).Text(), IDENTITY_PLAIN_PORT);
-    return Wait(IDENTITY_TIMEOUT_SECONDS, PROTOCOL_EVENT_CONNECTED | PROTOCOL_EVENT_READY_TO_SEND) ==
-           PROTOCOL_WAIT_SIGNALED;
-}
-
-bool IDENTITY_PROTOCOL::ConnectSecure() {
-    ConnectionMode = CONNECTION_MODE_SECURE;
-    {
-        std::lock_guard lock(Lock);
-        PendingEvents = 0;
-    }
-    DiscardReceived();
-    DebugLogEx(DBGOUT_CUSTOM2, u"Connecting to Identity server = %s:%u (secure) ...", Server, IDENTITY_SECURE_PORT);
-    SecureConnection.Connect(STRING_A(Server).Text(), IDENTITY_SECURE_PORT);
+    DebugLogEx(DBGOUT_CUSTOM2, line, Server, port);
+    ConnectionInUse().Connect(STRING_A(Server).Text(), port);
     return Wait(IDENTITY_TIMEOUT_SECONDS, PROTOCOL_EVENT_CONNECTED | PROTOCOL_EVENT_READY_TO_SEND) ==
            PROTOCOL_WAIT_SIGNALED;
 }

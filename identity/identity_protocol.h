@@ -77,6 +77,7 @@ public:
 private:
     bool ConnectPlain();
     bool ConnectSecure();
+    bool ConnectWith(uint32_t mode, uint32_t port, const char16_t* line);
     bool ConnectByProtocol();
     uint32_t WaitMs(uint32_t milliseconds, uint32_t wanted);
 
