@@ -28,6 +28,7 @@ public:
     ~TCP_CLIENT_COMPONENT();
 
     int Config(const char* setting);
+    // Limits connecting and the TLS handshake; 0 leaves them to the system's own limits.
     int SetTimeout(int32_t seconds);
     int32_t Timeout() const { return TimeoutSeconds; }
     int Connect(const char* host, uint32_t port);
