@@ -108,7 +108,8 @@ int TCP_CLIENT_COMPONENT::Connect(const char* host, uint32_t port) {
     HasDeadline = TimeoutSeconds > 0;
     if (HasDeadline) {
         Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(TimeoutSeconds);
-        Socket.SetAlarm(static_cast<uint32_t>(TimeoutSeconds) * 1000u);
+        const uint64_t milliseconds = static_cast<uint64_t>(TimeoutSeconds) * 1000u;
+        Socket.SetAlarm(milliseconds > 0xFFFFFFF0u ? 0xFFFFFFF0u : static_cast<uint32_t>(milliseconds));
     }
     UpdateWatch();
     return 0;

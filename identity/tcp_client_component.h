@@ -28,6 +28,7 @@ public:
     ~TCP_CLIENT_COMPONENT();
 
     int Config(const char* setting);
+    // Limits connecting and the TLS handshake; 0 leaves them to the system's own limits.
     int SetTimeout(int32_t seconds);
     int32_t Timeout() const { return TimeoutSeconds; }
     int Connect(const char* host, uint32_t port);
@@ -77,7 +78,8 @@ private:
     TCP_SOCKET Socket;
     PHASE Phase = PHASE::Idle;
     int32_t TimeoutSeconds = 60;
-    uint32_t EnabledProtocols = 0;  // 0: what the TLS engine allows by default
+    // TLS 1.2 and newer unless configured otherwise (the engine drops what it lacks).
+    uint32_t EnabledProtocols = TLS_PROTOCOL_TLS1_2 | TLS_PROTOCOL_TLS1_3;
     std::string Host;
     std::chrono::steady_clock::time_point Deadline{};
     bool HasDeadline = false;

@@ -104,7 +104,9 @@ public:
 
     bool Encrypt(const uint8_t* bytes, size_t count, std::vector<uint8_t>& toSend) override {
         ERR_clear_error();
-        if (State != TLS_STATE::Established) return false;
+        // After our close_notify nothing more may be sent, but the session itself is sound:
+        // the peer's close_notify may still come in.
+        if (State != TLS_STATE::Established || ShutdownSent) return false;
         size_t done = 0;
         while (done < count) {
             size_t written = 0;
@@ -121,7 +123,10 @@ public:
 
     void Shutdown(std::vector<uint8_t>& toSend) override {
         ERR_clear_error();
-        if (State == TLS_STATE::Established || State == TLS_STATE::Closed) SSL_shutdown(Ssl.get());
+        if (State == TLS_STATE::Established || State == TLS_STATE::Closed) {
+            SSL_shutdown(Ssl.get());
+            ShutdownSent = true;
+        }
         TakeOutput(toSend);
         ERR_clear_error();
     }
@@ -226,6 +231,7 @@ private:
     BIO* Incoming;  // owned by Ssl
     BIO* Outgoing;  // owned by Ssl
     TLS_STATE State = TLS_STATE::Handshaking;
+    bool ShutdownSent = false;
     std::string HostName;
     std::string Error;
     TLS_SERVER_CERTIFICATE Certificate;

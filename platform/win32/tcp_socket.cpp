@@ -140,7 +140,8 @@ uint32_t TCP_SOCKET::StartConnect(const char* host, uint16_t port) {
     hints.ai_protocol = IPPROTO_TCP;
     hints.ai_flags = AI_NUMERICSERV;
     ADDRINFOW* found = nullptr;
-    if (GetAddrInfoW(AsWide(wideHost.Text()), service.c_str(), &hints, &found) != 0) return LastSocketError();
+    const int resolved = GetAddrInfoW(AsWide(wideHost.Text()), service.c_str(), &hints, &found);
+    if (resolved != 0) return static_cast<uint32_t>(resolved);  // a Winsock code
     for (const ADDRINFOW* entry = found; entry != nullptr; entry = entry->ai_next) {
         if (entry->ai_addrlen > sizeof(sockaddr_storage)) continue;
         ADDRESS address;

@@ -141,7 +141,7 @@ public:
     }
 
 private:
-    SOCKETS_LIBRARY Library;
+    [[maybe_unused]] SOCKETS_LIBRARY Library;  // holds Winsock while the listener lives
     TEST_SOCKET Socket;
     uint16_t ListeningPort = 0;
 };
