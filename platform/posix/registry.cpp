@@ -16,14 +16,12 @@
 // whole old file or a whole new one. An open key holds its folder open, so a key deleted
 // underneath it reports ERR_KEY_DELETED as a deleted registry key does.
 //
-// Change notification watches the key's folder with inotify from a small thread that the key
-// starts on first use and stops when it is closed.
+// Change notification watches the key's folder with inotify from a small thread (a
+// FOLDER_WATCHER) that the key starts on first use and stops when it is closed.
 #include "platform/registry.h"
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <limits.h>
-#include <poll.h>
 #include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -35,7 +33,6 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
-#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -43,9 +40,11 @@
 #include "platform/data_root.h"
 #include "platform/error_codes.h"
 #include "platform/last_error.h"
+#include "platform/posix/file_descriptor.h"
+#include "platform/posix/folder_watcher.h"
+#include "platform/posix/guarded_call.h"
 #include "platform/posix/reg_file.h"
 #include "platform/system_text.h"
-#include "platform/thread.h"
 #include "support/string.h"
 
 namespace qv {
@@ -62,31 +61,6 @@ constexpr size_t MAX_KEY_NAME = 255;
 constexpr size_t MAX_FILE_SIZE = 256u * 1024 * 1024;
 constexpr mode_t FOLDER_MODE = 0755;
 constexpr mode_t FILE_MODE = 0644;
-
-class FILE_DESCRIPTOR {
-public:
-    FILE_DESCRIPTOR() = default;
-    explicit FILE_DESCRIPTOR(int fd) : Fd(fd) {}
-    FILE_DESCRIPTOR(const FILE_DESCRIPTOR&) = delete;
-    FILE_DESCRIPTOR& operator=(const FILE_DESCRIPTOR&) = delete;
-    FILE_DESCRIPTOR(FILE_DESCRIPTOR&& other) noexcept : Fd(std::exchange(other.Fd, -1)) {}
-    FILE_DESCRIPTOR& operator=(FILE_DESCRIPTOR&& other) noexcept {
-        if (this != &other) Reset(std::exchange(other.Fd, -1));
-        return *this;
-    }
-    ~FILE_DESCRIPTOR() { Reset(); }
-
-    int Get() const { return Fd; }
-    bool IsValid() const { return Fd >= 0; }
-    void Reset(int fd = -1) {
-        // Linux releases the descriptor even when close() reports EINTR; never retried.
-        if (Fd >= 0) ::close(Fd);
-        Fd = fd;
-    }
-
-private:
-    int Fd = -1;
-};
 
 struct DIRECTORY_CLOSER {
     void operator()(DIR* directory) const { closedir(directory); }
@@ -386,23 +360,17 @@ public:
     ~VALUE_WATCHER() { Shutdown(); }
 
     uint32_t Start(int folder, const std::string& folderPath) {
-        Inotify.Reset(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
-        if (!Inotify.IsValid()) return ErrorFromErrno(errno);
         // Value changes only: values.reg replaced (rename), rewritten in place (closed after
         // writing), or removed; and the folder itself removed, which Windows does not report
         // but which a waiter had better hear of (its next read says ERR_KEY_DELETED). Subkeys
         // are folders of their own and never show up here.
         const uint32_t mask = IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE | IN_DELETE_SELF | IN_ONLYDIR;
         // The folder as held open, so a rename of a parent cannot send the watch elsewhere;
-        // the path is only for systems without /proc.
+        // the path is only for systems without /proc (where the first try finds no such file).
         const std::string held = "/proc/self/fd/" + std::to_string(folder);
-        if (inotify_add_watch(Inotify.Get(), held.c_str(), mask) < 0 &&
-            (errno != ENOENT || inotify_add_watch(Inotify.Get(), folderPath.c_str(), mask) < 0)) {
-            return ErrorFromErrno(errno);
-        }
-        if (!StopEvent.Create(true)) return GetLastErrorCode();
-        if (!Thread.Start(&Run, this)) return GetLastErrorCode();
-        return ERR_SUCCESS;
+        const uint32_t code = Watcher.Start(held.c_str(), mask, &Queued, this);
+        if (code != ErrorFromErrno(ENOENT)) return code;
+        return Watcher.Start(folderPath.c_str(), mask, &Queued, this);
     }
 
     uint32_t Arm(EVENT& event) {
@@ -412,7 +380,7 @@ public:
         Armed.reserve(Armed.size() + 1);  // the one step that can fail comes before any change
         // Whatever is queued happened before this call and is not this arming's business; it
         // still belongs to events armed earlier.
-        if (TakeEvents()) SetArmedEvents();
+        if (Watcher.TakeChanges(VALUES_FILE)) SetArmedEvents();
         // Windows resets the event as it arms the notification (as at the start of any
         // overlapped operation), so a signal left from before cannot pass for a change.
         if (!event.Reset()) return GetLastErrorCode();
@@ -422,56 +390,21 @@ public:
 
     // Stops the thread and, as closing a registry key does on Windows, sets the armed events.
     void Shutdown() {
-        if (Thread.IsValid()) {
-            StopEvent.Set();
-            WaitForOne(Thread, WAIT_INFINITE);
-            Thread.Close();
-        }
+        Watcher.Stop();
         std::lock_guard<std::mutex> guard(Lock);
         SetArmedEvents();
     }
 
 private:
-    static uint32_t Run(void* argument) {
-        auto* self = static_cast<VALUE_WATCHER*>(argument);
-        pollfd watched[2] = {{self->StopEvent.NativeHandle(), POLLIN, 0}, {self->Inotify.Get(), POLLIN, 0}};
-        for (;;) {
-            watched[0].revents = 0;
-            watched[1].revents = 0;
-            if (poll(watched, 2, -1) < 0) {
-                // Only a shortage of memory gets here; wait a little rather than spin.
-                if (errno != EINTR) SleepMilliseconds(100);
-                continue;
-            }
-            if (watched[0].revents != 0) return 0;
-            if (watched[1].revents != 0) {
-                std::lock_guard<std::mutex> guard(self->Lock);
-                if (self->TakeEvents()) self->SetArmedEvents();
-            }
-        }
+    // On the watcher's thread. A lost record or a vanished folder may have been a change; the
+    // lock file and temporary files never are.
+    static void Queued(void* context) {
+        auto* self = static_cast<VALUE_WATCHER*>(context);
+        std::lock_guard<std::mutex> guard(self->Lock);
+        if (self->Watcher.TakeChanges(VALUES_FILE)) self->SetArmedEvents();
     }
 
-    // Reads every queued inotify record (the caller holds Lock); true when one is a value change.
-    bool TakeEvents() {
-        alignas(inotify_event) char buffer[16 * (sizeof(inotify_event) + NAME_MAX + 1)];
-        bool changed = false;
-        for (;;) {
-            const ssize_t got = read(Inotify.Get(), buffer, sizeof(buffer));
-            if (got < 0 && errno == EINTR) continue;
-            if (got <= 0) return changed;  // EAGAIN: nothing more queued
-            for (ssize_t offset = 0; offset < got;) {
-                const auto* record = reinterpret_cast<const inotify_event*>(buffer + offset);
-                offset += static_cast<ssize_t>(sizeof(inotify_event) + record->len);
-                // A lost record (overflow) or a vanished folder may have been a change; the
-                // lock file and temporary files never are.
-                if ((record->mask & (IN_Q_OVERFLOW | IN_DELETE_SELF | IN_IGNORED | IN_UNMOUNT)) != 0 ||
-                    (record->len > 0 && std::strcmp(record->name, VALUES_FILE) == 0)) {
-                    changed = true;
-                }
-            }
-        }
-    }
-
+    // The caller holds Lock.
     void SetArmedEvents() {
         const uint64_t one = 1;
         for (const FILE_DESCRIPTOR& event : Armed) {
@@ -482,9 +415,7 @@ private:
         Armed.clear();
     }
 
-    FILE_DESCRIPTOR Inotify;
-    EVENT StopEvent;
-    THREAD Thread;
+    FOLDER_WATCHER Watcher;
     std::mutex Lock;
     std::vector<FILE_DESCRIPTOR> Armed;
 };
@@ -499,24 +430,6 @@ struct KEY_STATE {
 };
 
 KEY_STATE* StateOf(void* native) { return static_cast<KEY_STATE*>(native); }
-
-uint32_t Finish(uint32_t code) {
-    if (code != ERR_SUCCESS) SetLastErrorCode(code);
-    return code;
-}
-
-// Runs an operation, turning a failed allocation into its error code: failures are reported,
-// never thrown.
-template <typename OPERATION>
-uint32_t Guarded(OPERATION operation) {
-    try {
-        return Finish(operation());
-    } catch (const std::bad_alloc&) {
-        return Finish(ERR_NOT_ENOUGH_MEMORY);
-    } catch (const STRING_NO_MEMORY&) {
-        return Finish(ERR_NOT_ENOUGH_MEMORY);
-    }
-}
 
 size_t NameLength(const char16_t* name) { return name == nullptr ? 0 : TextLength(name); }
 
@@ -573,7 +486,7 @@ void REGISTRY_KEY::Close() {
 
 uint32_t REGISTRY_KEY::Open(const char16_t* path, bool writeAccess) {
     Close();
-    return Guarded([&]() -> uint32_t {
+    return GuardedCall([&]() -> uint32_t {
         std::vector<std::u16string> names;
         if (const uint32_t code = SplitKeyPath(path, names)) return code;
         auto state = std::make_unique<KEY_STATE>();
@@ -591,8 +504,8 @@ uint32_t REGISTRY_KEY::Open(const char16_t* path, bool writeAccess) {
 
 uint32_t REGISTRY_KEY::CreateSubkey(const char16_t* name, REGISTRY_KEY& subkey) const {
     const KEY_STATE* parent = StateOf(Native);
-    if (parent == nullptr) return Finish(ERR_INVALID_HANDLE);
-    return Guarded([&]() -> uint32_t {
+    if (parent == nullptr) return FinishCall(ERR_INVALID_HANDLE);
+    return GuardedCall([&]() -> uint32_t {
         std::vector<std::u16string> names;
         if (const uint32_t code = SplitKeyPath(name, names)) return code;
         auto state = std::make_unique<KEY_STATE>();
@@ -614,9 +527,9 @@ uint32_t REGISTRY_KEY::CreateSubkey(const char16_t* name, REGISTRY_KEY& subkey) 
 
 uint32_t REGISTRY_KEY::QueryValue(const char16_t* name, uint32_t* type, void* data, uint32_t* size) const {
     const KEY_STATE* state = StateOf(Native);
-    if (state == nullptr) return Finish(ERR_INVALID_HANDLE);
-    if (data != nullptr && size == nullptr) return Finish(ERR_INVALID_PARAMETER);
-    return Guarded([&]() -> uint32_t {
+    if (state == nullptr) return FinishCall(ERR_INVALID_HANDLE);
+    if (data != nullptr && size == nullptr) return FinishCall(ERR_INVALID_PARAMETER);
+    return GuardedCall([&]() -> uint32_t {
         std::vector<REG_VALUE> values;
         if (const uint32_t code = ReadValues(state->Folder.Get(), values)) return code;
         const ptrdiff_t index = FindRegValue(values, name == nullptr ? u"" : name, NameLength(name));
@@ -627,14 +540,14 @@ uint32_t REGISTRY_KEY::QueryValue(const char16_t* name, uint32_t* type, void* da
 
 uint32_t REGISTRY_KEY::SetValue(const char16_t* name, uint32_t type, const void* data, uint32_t size) const {
     const KEY_STATE* state = StateOf(Native);
-    if (state == nullptr) return Finish(ERR_INVALID_HANDLE);
-    if (!state->Writable) return Finish(ERR_ACCESS_DENIED);
+    if (state == nullptr) return FinishCall(ERR_INVALID_HANDLE);
+    if (!state->Writable) return FinishCall(ERR_ACCESS_DENIED);
     const size_t nameLength = NameLength(name);
     if (nameLength > REG_MAX_VALUE_NAME || (name != nullptr && !IsStorableValueName(name, nameLength)) ||
         (data == nullptr && size != 0) || size > REG_MAX_VALUE_DATA) {
-        return Finish(ERR_INVALID_PARAMETER);
+        return FinishCall(ERR_INVALID_PARAMETER);
     }
-    return Guarded([&]() -> uint32_t {
+    return GuardedCall([&]() -> uint32_t {
         const auto* bytes = static_cast<const uint8_t*>(data);
         return ModifyValues(*state, [&](std::vector<REG_VALUE>& values) -> uint32_t {
             const ptrdiff_t index = FindRegValue(values, name == nullptr ? u"" : name, nameLength);
@@ -654,9 +567,9 @@ uint32_t REGISTRY_KEY::SetValue(const char16_t* name, uint32_t type, const void*
 
 uint32_t REGISTRY_KEY::DeleteValue(const char16_t* name) const {
     const KEY_STATE* state = StateOf(Native);
-    if (state == nullptr) return Finish(ERR_INVALID_HANDLE);
-    if (!state->Writable) return Finish(ERR_ACCESS_DENIED);
-    return Guarded([&]() -> uint32_t {
+    if (state == nullptr) return FinishCall(ERR_INVALID_HANDLE);
+    if (!state->Writable) return FinishCall(ERR_ACCESS_DENIED);
+    return GuardedCall([&]() -> uint32_t {
         return ModifyValues(*state, [&](std::vector<REG_VALUE>& values) -> uint32_t {
             const ptrdiff_t index = FindRegValue(values, name == nullptr ? u"" : name, NameLength(name));
             if (index < 0) return ERR_FILE_NOT_FOUND;
@@ -668,9 +581,9 @@ uint32_t REGISTRY_KEY::DeleteValue(const char16_t* name) const {
 
 uint32_t REGISTRY_KEY::EnumValue(uint32_t index, STRING& name, uint32_t* type, void* data, uint32_t* size) const {
     const KEY_STATE* state = StateOf(Native);
-    if (state == nullptr) return Finish(ERR_INVALID_HANDLE);
-    if (data != nullptr && size == nullptr) return Finish(ERR_INVALID_PARAMETER);
-    return Guarded([&]() -> uint32_t {
+    if (state == nullptr) return FinishCall(ERR_INVALID_HANDLE);
+    if (data != nullptr && size == nullptr) return FinishCall(ERR_INVALID_PARAMETER);
+    return GuardedCall([&]() -> uint32_t {
         std::vector<REG_VALUE> values;
         if (const uint32_t code = ReadValues(state->Folder.Get(), values)) return code;
         if (index >= values.size()) return ERR_NO_MORE_ITEMS;
@@ -682,8 +595,8 @@ uint32_t REGISTRY_KEY::EnumValue(uint32_t index, STRING& name, uint32_t* type, v
 
 uint32_t REGISTRY_KEY::EnumSubkey(uint32_t index, STRING& name) const {
     const KEY_STATE* state = StateOf(Native);
-    if (state == nullptr) return Finish(ERR_INVALID_HANDLE);
-    return Guarded([&]() -> uint32_t {
+    if (state == nullptr) return FinishCall(ERR_INVALID_HANDLE);
+    return GuardedCall([&]() -> uint32_t {
         if (FolderIsDeleted(state->Folder.Get())) return ERR_KEY_DELETED;
         std::vector<std::string> folders;
         if (const uint32_t code = ListSubfolders(state->Folder.Get(), folders)) return code;
@@ -704,8 +617,8 @@ uint32_t REGISTRY_KEY::EnumSubkey(uint32_t index, STRING& name) const {
 
 uint32_t REGISTRY_KEY::NotifyValueChange(EVENT& event) {
     KEY_STATE* state = StateOf(Native);
-    if (state == nullptr || !event.IsValid()) return Finish(ERR_INVALID_HANDLE);
-    return Guarded([&]() -> uint32_t {
+    if (state == nullptr || !event.IsValid()) return FinishCall(ERR_INVALID_HANDLE);
+    return GuardedCall([&]() -> uint32_t {
         if (FolderIsDeleted(state->Folder.Get())) return ERR_KEY_DELETED;
         if (!state->Watcher) {
             std::string folderPath = StoreRoot();
@@ -723,7 +636,7 @@ uint32_t REGISTRY_KEY::NotifyValueChange(EVENT& event) {
 }
 
 uint32_t CreateRegistryKey(const char16_t* path) {
-    return Guarded([&]() -> uint32_t {
+    return GuardedCall([&]() -> uint32_t {
         std::vector<std::u16string> names;
         if (const uint32_t code = SplitKeyPath(path, names)) return code;
         FILE_DESCRIPTOR folder;

@@ -28,18 +28,16 @@
 #else
 #include <dirent.h>
 #include <fcntl.h>
-#include <ftw.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
-#include <functional>
 #include <sstream>
 
 #include "platform/data_root.h"
+#include "tests/platform/temp_data_root.h"
 #endif
 
 namespace qv {
@@ -173,26 +171,6 @@ bool Exists(const std::string& path) {
     return stat(path.c_str(), &info) == 0;
 }
 
-int RemoveEntry(const char* path, const struct stat*, int, FTW*) { return remove(path); }
-
-void RemoveTree(const std::string& path) { nftw(path.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS); }
-
-// Runs 'body' in a child process; its result is the child's exit status. The child leaves by
-// _exit, so nothing of the parent (test framework, open keys, sanitizer checks) runs there.
-pid_t StartChild(const std::function<int()>& body) {
-    const pid_t pid = fork();
-    if (pid == 0) _exit(body());
-    return pid;
-}
-
-int WaitChild(pid_t pid) {
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) return -1;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
 #else
 
 // --- Windows helpers: another process is reg.exe -----------------------------------------------
@@ -222,38 +200,21 @@ protected:
 #if defined(_WIN32)
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, AsWide(TEST_KEY));
 #else
-        // Other suites of the same run may have their own data root; it is put back after.
-        const char* previous = getenv("QUORVANE_DATA_ROOT");
-        HadPreviousRoot = previous != nullptr;
-        if (HadPreviousRoot) PreviousRoot = previous;
-        char pattern[] = "/tmp/qv-registry-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        Root = pattern;
-        ASSERT_EQ(setenv("QUORVANE_DATA_ROOT", Root.c_str(), 1), 0);
+        ASSERT_TRUE(Root.IsValid());
 #endif
         ASSERT_EQ(CreateRegistryKey(TEST_KEY), ERR_SUCCESS);
     }
 
-    void TearDown() override {
 #if defined(_WIN32)
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, AsWide(TEST_KEY));
-#else
-        if (!Root.empty()) RemoveTree(Root);
-        if (HadPreviousRoot) {
-            setenv("QUORVANE_DATA_ROOT", PreviousRoot.c_str(), 1);
-        } else {
-            unsetenv("QUORVANE_DATA_ROOT");
-        }
+    void TearDown() override { RegDeleteTreeW(HKEY_LOCAL_MACHINE, AsWide(TEST_KEY)); }
 #endif
-    }
 
 #if !defined(_WIN32)
-    std::string KeyFolder() const { return Root + "/registry/HKEY_LOCAL_MACHINE/SOFTWARE/Tarnwell Systems/QuorvaneTest"; }
+    std::string KeyFolder() const { return Root.Path() + "/registry/HKEY_LOCAL_MACHINE/SOFTWARE/Tarnwell Systems/QuorvaneTest"; }
     std::string ValuesFile() const { return KeyFolder() + "/values.reg"; }
 
-    std::string Root;
-    std::string PreviousRoot;
-    bool HadPreviousRoot = false;
+    // Other suites of the same run may have their own data root; it is put back after.
+    test::TEMP_DATA_ROOT Root{"registry"};
 #endif
 };
 
@@ -766,7 +727,7 @@ TEST_F(RegistryTest, ADeletedKeyReportsKeyDeleted) {
 #if defined(_WIN32)
     ASSERT_EQ(RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tarnwell Systems\\QuorvaneTest\\Gone"), ERROR_SUCCESS);
 #else
-    RemoveTree(KeyFolder() + "/Gone");
+    test::RemoveTree(KeyFolder() + "/Gone");
     ASSERT_FALSE(Exists(KeyFolder() + "/Gone"));
     // The file store tells an armed waiter of the deletion (the registry leaves it waiting).
     EXPECT_EQ(WaitForOne(armed, SURELY_MS), 0u);
@@ -824,12 +785,12 @@ TEST_F(RegistryTest, TwoThreadsWithTheirOwnKeysLoseNoWrites) {
 
 #if !defined(_WIN32)
 TEST_F(RegistryTest, TwoProcessesWritingAtOnceLoseNoWrites) {
-    const pid_t one = StartChild([] { return static_cast<int>(WriteNumberedValues("ProcessOne", 200) != 0); });
-    const pid_t two = StartChild([] { return static_cast<int>(WriteNumberedValues("ProcessTwo", 200) != 0); });
+    const pid_t one = test::StartChild([] { return static_cast<int>(WriteNumberedValues("ProcessOne", 200) != 0); });
+    const pid_t two = test::StartChild([] { return static_cast<int>(WriteNumberedValues("ProcessTwo", 200) != 0); });
     ASSERT_GT(one, 0);
     ASSERT_GT(two, 0);
-    EXPECT_EQ(WaitChild(one), 0);
-    EXPECT_EQ(WaitChild(two), 0);
+    EXPECT_EQ(test::WaitChild(one), 0);
+    EXPECT_EQ(test::WaitChild(two), 0);
     ExpectNumberedValues("ProcessOne", 200);
     ExpectNumberedValues("ProcessTwo", 200);
     STRING name;
@@ -867,7 +828,7 @@ TEST_F(RegistryTest, WritersKilledMidWriteNeverTearTheFile) {
     for (int round = 0; round < 5; ++round) {
         int started[2];
         ASSERT_EQ(pipe(started), 0);
-        const pid_t writer = StartChild([&] {
+        const pid_t writer = test::StartChild([&] {
             REGISTRY_KEY key;
             if (key.Open(TEST_KEY, true) != ERR_SUCCESS) return 1;
             for (uint32_t i = 0;; ++i) {
@@ -888,7 +849,7 @@ TEST_F(RegistryTest, WritersKilledMidWriteNeverTearTheFile) {
             ASSERT_TRUE(seen == ones || seen == twos) << "a torn value of " << seen.size() << " bytes";
         }
         kill(writer, SIGKILL);
-        EXPECT_EQ(WaitChild(writer), 128 + SIGKILL);
+        EXPECT_EQ(test::WaitChild(writer), 128 + SIGKILL);
         uint32_t code = 0;
         const BYTES seen = Query(reader, u"Payload", nullptr, &code);
         ASSERT_EQ(code, ERR_SUCCESS);
@@ -912,7 +873,7 @@ TEST_F(RegistryTest, AWriterThatDiesHoldingTheLockReleasesIt) {
     int locked[2];
     ASSERT_EQ(pipe(locked), 0);
     const std::string lockFile = KeyFolder() + "/.values.lock";
-    const pid_t holder = StartChild([&] {
+    const pid_t holder = test::StartChild([&] {
         const int fd = open(lockFile.c_str(), O_RDONLY);
         if (fd < 0 || flock(fd, LOCK_EX) != 0 || write(locked[1], "x", 1) != 1) return 1;
         for (;;) pause();
@@ -932,7 +893,7 @@ TEST_F(RegistryTest, AWriterThatDiesHoldingTheLockReleasesIt) {
     EXPECT_EQ(result.load(), 0xFFFFFFFFu) << "the write must wait for the lock";
     EXPECT_EQ(Query(key, u"IdentServer"), TextBytes(u"x")) << "readers never wait";
     kill(holder, SIGKILL);
-    WaitChild(holder);
+    test::WaitChild(holder);
     writer.join();
     close(locked[0]);
     close(locked[1]);
@@ -959,7 +920,7 @@ TEST_F(RegistryTest, AnAccountWithoutWriteAccessIsRefused) {
         REGISTRY_KEY key = OpenKey(TEST_KEY, true);
         ASSERT_EQ(SetText(key, u"IdentServer", u"x"), ERR_SUCCESS);
     }
-    ASSERT_EQ(chmod(Root.c_str(), 0755), 0);
+    ASSERT_EQ(chmod(Root.Path().c_str(), 0755), 0);
     auto check = [] {
         REGISTRY_KEY key;
         if (key.Open(TEST_KEY, true) != ERR_ACCESS_DENIED) return 1;
@@ -973,11 +934,11 @@ TEST_F(RegistryTest, AnAccountWithoutWriteAccessIsRefused) {
     };
     if (geteuid() == 0) {
         // Root may write anywhere, so the check runs as an ordinary account.
-        const pid_t child = StartChild([&] {
+        const pid_t child = test::StartChild([&] {
             if (setgid(65534) != 0 || setuid(65534) != 0) return 10;
             return check();
         });
-        EXPECT_EQ(WaitChild(child), 0);
+        EXPECT_EQ(test::WaitChild(child), 0);
     } else {
         ASSERT_EQ(chmod(KeyFolder().c_str(), 0555), 0);
         EXPECT_EQ(check(), 0);
@@ -986,12 +947,12 @@ TEST_F(RegistryTest, AnAccountWithoutWriteAccessIsRefused) {
 }
 
 TEST_F(RegistryTest, DataRootFollowsTheEnvironment) {
-    EXPECT_EQ(std::string(DataRoot().Text()), Root);
+    EXPECT_EQ(std::string(DataRoot().Text()), Root.Path());
     ASSERT_EQ(setenv("QUORVANE_DATA_ROOT", "/srv/quorvane//", 1), 0);
     EXPECT_EQ(std::string(DataRoot().Text()), "/srv/quorvane");
     ASSERT_EQ(unsetenv("QUORVANE_DATA_ROOT"), 0);
     EXPECT_EQ(std::string(DataRoot().Text()), "/var/lib/quorvane");
-    ASSERT_EQ(setenv("QUORVANE_DATA_ROOT", Root.c_str(), 1), 0);
+    ASSERT_EQ(setenv("QUORVANE_DATA_ROOT", Root.Path().c_str(), 1), 0);
     EXPECT_TRUE(Exists(KeyFolder()));
 }
 #endif
@@ -1007,12 +968,12 @@ TEST_F(RegistryTest, NotifyFiresForAChangeByAnotherProcess) {
     EXPECT_EQ(RunRegExe(L"add \"HKLM\\SOFTWARE\\Tarnwell Systems\\QuorvaneTest\" /v IdentServer /t REG_SZ /d outside /f"),
               0u);
 #else
-    const pid_t child = StartChild([] {
+    const pid_t child = test::StartChild([] {
         REGISTRY_KEY own;
         if (own.Open(TEST_KEY, true) != ERR_SUCCESS) return 1;
         return static_cast<int>(SetText(own, u"IdentServer", u"outside") != ERR_SUCCESS);
     });
-    EXPECT_EQ(WaitChild(child), 0);
+    EXPECT_EQ(test::WaitChild(child), 0);
 #endif
     EXPECT_EQ(WaitForOne(event, SURELY_MS), 0u);
     EXPECT_EQ(Query(key, u"IdentServer"), TextBytes(u"outside"));
