@@ -149,10 +149,10 @@ public:
         return Socket.SendAll(toSend);
     }
 
-    // Reads until 'count' bytes of plain text have come, the session leaves Established, or
-    // the server falls silent.
+    // Reads until 'count' bytes of plain text have come, the session closes or fails, or the
+    // server falls silent. A renegotiation on the way is carried through.
     std::string ReadPlain(size_t count) {
-        while (Plain.size() < count && State == TLS_STATE::Established) {
+        while (Plain.size() < count && (State == TLS_STATE::Established || State == TLS_STATE::Handshaking)) {
             if (!ReceiveOnce()) break;
         }
         return std::string(Plain.begin(), Plain.end());
