@@ -22,6 +22,7 @@ constexpr uint32_t ERR_NOT_SUPPORTED = 50;
 constexpr uint32_t ERR_FILE_EXISTS = 80;
 constexpr uint32_t ERR_INVALID_PARAMETER = 87;
 constexpr uint32_t ERR_BROKEN_PIPE = 109;
+constexpr uint32_t ERR_BUFFER_OVERFLOW = 111;
 constexpr uint32_t ERR_DISK_FULL = 112;
 constexpr uint32_t ERR_CALL_NOT_IMPLEMENTED = 120;
 constexpr uint32_t ERR_INSUFFICIENT_BUFFER = 122;

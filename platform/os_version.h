@@ -14,4 +14,10 @@ struct OS_VERSION {
 
 OS_VERSION GetOsVersion();
 
+// Whether the running system is Windows of at least this version (service pack 0 or later),
+// asked the way VerifyVersionInfoW answers it. Always false on other systems.
+bool OsVersionAtLeast(uint32_t major, uint32_t minor);
+// Whether the system is a workstation rather than a server or domain controller.
+bool IsWorkstationOs();
+
 }  // namespace qv

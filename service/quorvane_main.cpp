@@ -3,7 +3,9 @@
 #include "platform/error_codes.h"
 #include "platform/process_setup.h"
 #include "platform/user_notice.h"
+#include "identity/ip_address.h"
 #include "service/command_line.h"
+#include "service/report_mode.h"
 #include "service/service_host.h"
 #include "service/settings.h"
 #include "support/debug_log.h"
@@ -64,8 +66,9 @@ int QuorvaneMain(uint32_t count, const char16_t* const* arguments) {
     }
 
     OpenLsaPolicy();
+    DiscoverHostAddresses();
 
-    if (line.ReportMode) return ModeNotAvailable(u"Report mode");
+    if (line.ReportMode) return RunReportMode();
     if (line.ConfigureOnly) return ConfigureAndExit();
     if (line.Application) return ModeNotAvailable(u"Application mode");
     return ModeNotAvailable(u"Service mode");

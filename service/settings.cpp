@@ -244,4 +244,14 @@ STRING GetAdServer() {
     return Settings().AdServer;
 }
 
+void SetIdentityServer(const char16_t* server) {
+    std::lock_guard<std::mutex> lock(SettingsLock);
+    Settings().IdentityServer = server ? server : u"";
+}
+
+void SetAdServer(const char16_t* server) {
+    std::lock_guard<std::mutex> lock(SettingsLock);
+    Settings().AdServer = server ? server : u"";
+}
+
 }  // namespace qv

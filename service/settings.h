@@ -36,6 +36,9 @@ void ReloadSettings(COMMAND_LINE& line, const REGISTRY_KEY& key);
 
 STRING GetIdentityServer();
 STRING GetAdServer();
+// Replace the strings under the settings lock.
+void SetIdentityServer(const char16_t* server);
+void SetAdServer(const char16_t* server);
 
 // Minutes as milliseconds. Values whose product would not fit in 32 bits (above 71582
 // minutes, about 50 days) are held at the largest whole number of minutes that fits.

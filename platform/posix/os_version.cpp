@@ -24,4 +24,9 @@ OS_VERSION GetOsVersion() {
     return version;
 }
 
+// Not Windows: no Windows version is reached, and the machine this agent watches a log on is
+// taken for a server.
+bool OsVersionAtLeast(uint32_t, uint32_t) { return false; }
+bool IsWorkstationOs() { return false; }
+
 }  // namespace qv

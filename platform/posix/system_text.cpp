@@ -36,6 +36,7 @@ constexpr ERROR_TEXT SYSTEM_ERROR_TEXTS[] = {
     {80, u"The file exists.\r\n"},
     {87, u"The parameter is incorrect.\r\n"},
     {109, u"The pipe has been ended.\r\n"},
+    {111, u"The file name is too long.\r\n"},
     {112, u"There is not enough space on the disk.\r\n"},
     {120, u"This function is not supported on this system.\r\n"},
     {122, u"The data area passed to a system call is too small.\r\n"},

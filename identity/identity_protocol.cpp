@@ -1,0 +1,271 @@
+#include "identity/identity_protocol.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+
+#include "platform/last_error.h"
+#include "service/command_line.h"
+#include "service/service_host.h"
+#include "service/settings.h"
+#include "support/debug_log.h"
+#include "support/error_text.h"
+#include "support/format.h"
+
+namespace qv {
+
+namespace {
+
+constexpr uint32_t WAIT_SLICE_MS = 2;
+constexpr uint32_t SECURE_PROTOCOLS = 3840;  // TLS 1.1 and 1.2, client and server bits
+
+std::atomic<IDENTITY_PROTOCOL*> Current{nullptr};
+
+}  // namespace
+
+STRING EventNames(uint32_t mask) {
+    static const struct {
+        uint32_t Flag;
+        const char16_t* Name;
+    } NAMES[] = {
+        {PROTOCOL_EVENT_ERROR, u"Error"},
+        {PROTOCOL_EVENT_CONNECTED, u"Connected"},
+        {PROTOCOL_EVENT_READY_TO_SEND, u"Ready to send"},
+        {PROTOCOL_EVENT_DATA_IN, u"Data in"},
+        {PROTOCOL_EVENT_DISCONNECTED, u"Disconnected"},
+        {PROTOCOL_EVENT_CERTIFICATE_ERROR, u"Certificate error"},
+    };
+    STRING names;
+    for (const auto& entry : NAMES) {
+        if (!(mask & entry.Flag)) continue;
+        STRING joined;
+        FormatString(joined, names.IsEmpty() ? u"%s%s" : u"%s, %s", names, entry.Name);
+        names = std::move(joined);
+    }
+    return names;
+}
+
+IDENTITY_PROTOCOL* CurrentConnection() { return Current.load(); }
+void SetCurrentConnection(IDENTITY_PROTOCOL* connection) { Current.store(connection); }
+
+IDENTITY_PROTOCOL::IDENTITY_PROTOCOL() : SecureConnection(*this), PlainConnection(*this) {
+    STRING_A setting;
+    FormatString(setting, "SSLEnabledProtocols=%u", SECURE_PROTOCOLS);
+    SecureConnection.Config(setting.Text());
+    // A failure here shows later as a failed wait, which every caller handles.
+    EventsHandle.Create(false);
+    TimerHandle.Create(false);
+}
+
+IDENTITY_PROTOCOL::~IDENTITY_PROTOCOL() {
+    if (Current.load() == this) Current.store(nullptr);
+}
+
+IPPort& IDENTITY_PROTOCOL::ConnectionInUse() {
+    if (ConnectionMode == CONNECTION_MODE_PLAIN) return PlainConnection;
+    return SecureConnection;
+}
+
+bool IDENTITY_PROTOCOL::ConnectPlain() {
+    ConnectionMode = CONNECTION_MODE_PLAIN;
+    {
+        std::lock_guard lock(Lock);
+        PendingEvents = 0;
+    }
+    // Bytes left from an earlier connection answer nothing on this one.
+    DiscardReceived();
+    DebugLogEx(DBGOUT_CUSTOM2, u"Connecting to Identity server = %s:%u ...", Server, IDENTITY_PLAIN_PORT);
+    PlainConnection.Connect(STRING_A(Server).Text(), IDENTITY_PLAIN_PORT);
+    return Wait(IDENTITY_TIMEOUT_SECONDS, PROTOCOL_EVENT_CONNECTED | PROTOCOL_EVENT_READY_TO_SEND) ==
+           PROTOCOL_WAIT_SIGNALED;
+}
+
+bool IDENTITY_PROTOCOL::ConnectSecure() {
+    ConnectionMode = CONNECTION_MODE_SECURE;
+    {
+        std::lock_guard lock(Lock);
+        PendingEvents = 0;
+    }
+    DiscardReceived();
+    DebugLogEx(DBGOUT_CUSTOM2, u"Connecting to Identity server = %s:%u (secure) ...", Server, IDENTITY_SECURE_PORT);
+    SecureConnection.Connect(STRING_A(Server).Text(), IDENTITY_SECURE_PORT);
+    return Wait(IDENTITY_TIMEOUT_SECONDS, PROTOCOL_EVENT_CONNECTED | PROTOCOL_EVENT_READY_TO_SEND) ==
+           PROTOCOL_WAIT_SIGNALED;
+}
+
+bool IDENTITY_PROTOCOL::ConnectByProtocol() {
+    ConnectionInUse().SetTimeout(IDENTITY_TIMEOUT_SECONDS);
+    bool connected = false;
+    uint32_t protocol = Settings().IdentityProtocol.load();
+    if (protocol == PROTOCOL_SECURE_TCP) {
+        connected = ConnectSecure();
+    } else if (protocol == PROTOCOL_TCP) {
+        connected = ConnectPlain();
+    } else if (ConnectionMode == CONNECTION_MODE_SECURE) {
+        connected = ConnectSecure();
+    } else if (ConnectionMode == CONNECTION_MODE_PLAIN) {
+        connected = ConnectPlain();
+    } else {
+        connected = ConnectSecure() || ConnectPlain();
+        if (!connected) ConnectionMode = CONNECTION_MODE_NONE;
+    }
+    if (connected) Disconnected = false;
+    return connected;
+}
+
+bool IDENTITY_PROTOCOL::Connect() {
+    Server = GetIdentityServer();
+    return ConnectByProtocol();
+}
+
+bool IDENTITY_PROTOCOL::PersistentConnect() {
+    for (;;) {
+        Server = GetIdentityServer();
+        DebugLogEx(DBGOUT_VERBOSE, u"Connecting to Identity server = \"%s\" ...", Server);
+        if (ConnectByProtocol()) {
+            DebugLog(u"Connected to Identity server = \"%s\" ...", Server);
+            return true;
+        }
+        DebugLog(u"Connect to Identity server = \"%s\" failed", Server);
+
+        const WAITABLE* objects[] = {&StopServiceEvent(), &SettingsChangedEvent()};
+        uint32_t result = WaitForAny(objects, RetryPauseMs);
+        if (result == 0) {
+            DebugLogText(u"IDENTITY_PROTOCOL::PersistentConnect Service stop signaled");
+            return false;
+        }
+        if (result == 1) {
+            DebugLogText(u"IDENTITY_PROTOCOL::PersistentConnect Settings changed");
+            continue;
+        }
+        if (result == WAIT_TIMED_OUT) continue;
+        if (result == WAIT_FAILED_RESULT) {
+            uint32_t code = GetLastErrorCode();
+            DebugLog(u"IDENTITY_PROTOCOL::PersistentConnect Wait failed. %s. Error code = %lu.", GetErrorText(code),
+                     code);
+            return false;
+        }
+        STRING reason;
+        FormatString(reason, u"Unexpected Identity connect wait result = %lu", result);
+        StopService(reason.Text());
+        return false;
+    }
+}
+
+uint32_t IDENTITY_PROTOCOL::Wait(uint32_t seconds, uint32_t wanted) { return WaitMs(seconds * 1000, wanted); }
+
+uint32_t IDENTITY_PROTOCOL::WaitMs(uint32_t milliseconds, uint32_t wanted) {
+    if (!TimerHandle.Set(-static_cast<int64_t>(milliseconds) * 10000, milliseconds)) return PROTOCOL_WAIT_ERROR;
+    DebugLogEx(DBGOUT_CUSTOM2, u"IDENTITY_PROTOCOL::Wait for events = [%s]", EventNames(wanted));
+
+    for (;;) {
+        IPPort& connection = ConnectionInUse();
+        connection.PumpEvents();
+        // Besides the three objects of the wait, the component's own activity: a response
+        // is taken the moment it arrives instead of at the next slice.
+        const WAITABLE* objects[] = {&StopServiceEvent(), &EventsHandle, &TimerHandle, &connection.ActivityHandle()};
+        uint32_t count = connection.ActivityHandle().IsValid() ? 4 : 3;
+        uint32_t result = WaitForAny(std::span(objects, count), WAIT_SLICE_MS);
+        switch (result) {
+            case 0:
+                DebugLogText(u"IDENTITY_PROTOCOL::Wait: Service shutting down");
+                Disconnected = true;
+                connection.Disconnect();
+                TimerHandle.Cancel();
+                return PROTOCOL_WAIT_STOPPING;
+            case 1: {
+                uint32_t pending = 0;
+                {
+                    std::lock_guard lock(Lock);
+                    pending = PendingEvents;
+                }
+                DebugLogEx(DBGOUT_CUSTOM2, u"IDENTITY_PROTOCOL::Wait events signaled = [%s]", EventNames(pending));
+                std::lock_guard lock(Lock);
+                if (PendingEvents & PROTOCOL_EVENT_ERROR) {
+                    PendingEvents = 0;
+                    TimerHandle.Cancel();
+                    return PROTOCOL_WAIT_ERROR;
+                }
+                if ((PendingEvents & wanted) == wanted) {
+                    PendingEvents = 0;
+                    TimerHandle.Cancel();
+                    return PROTOCOL_WAIT_SIGNALED;
+                }
+                break;
+            }
+            case 2:
+                DebugLogTextEx(DBGOUT_VERBOSE, u"IDENTITY_PROTOCOL::Wait: Time-out");
+                return PROTOCOL_WAIT_TIMEOUT;
+            case 3:
+            case WAIT_TIMED_OUT:
+                break;
+            case WAIT_FAILED_RESULT: {
+                uint32_t code = GetLastErrorCode();
+                DebugLog(u"IDENTITY_PROTOCOL::Wait: Wait failed. %s. Error code = %lu.", GetErrorText(code), code);
+                TimerHandle.Cancel();
+                return PROTOCOL_WAIT_ERROR;
+            }
+            default:
+                DebugLog(u"IDENTITY_PROTOCOL::Wait: Unexpected wait result = %ld", static_cast<int32_t>(result));
+                TimerHandle.Cancel();
+                return PROTOCOL_WAIT_ERROR;
+        }
+    }
+}
+
+void IDENTITY_PROTOCOL::Set(uint32_t flags) {
+    DebugLogEx(DBGOUT_CUSTOM2, u"IDENTITY_PROTOCOL::Set events = [%s]", EventNames(flags));
+    {
+        std::lock_guard lock(Lock);
+        PendingEvents |= flags;
+    }
+    EventsHandle.Set();
+}
+
+void IDENTITY_PROTOCOL::DataIn(const uint8_t* bytes, uint32_t count) {
+    DebugLogEx(DBGOUT_CUSTOM2, u"IDENTITY_PROTOCOL::DataIn: Length = %d", static_cast<int32_t>(count));
+    {
+        std::lock_guard lock(Lock);
+        uint32_t old = ReceiveBuffer.Size();
+        // Bytes that cannot be kept are dropped whole; the response check then fails cleanly.
+        if (count > UINT32_MAX - old || !ReceiveBuffer.Resize(old + count)) return;
+        std::memcpy(ReceiveBuffer.Data() + old, bytes, count);
+        PendingEvents |= PROTOCOL_EVENT_DATA_IN;
+    }
+    EventsHandle.Set();
+}
+
+void IDENTITY_PROTOCOL::DiscardReceived() {
+    std::lock_guard lock(Lock);
+    if (ReceiveBuffer.Size() != 0) {
+        DebugLogEx(DBGOUT_CUSTOM2, u"IDENTITY_PROTOCOL: Dropping %lu bytes nobody waits for", ReceiveBuffer.Size());
+    }
+    ReceiveBuffer.Free();
+    PendingEvents &= ~PROTOCOL_EVENT_DATA_IN;
+}
+
+bool IDENTITY_PROTOCOL::Receive(BYTE_BUFFER& received) {
+    ConnectionInUse().SetTimeout(IDENTITY_TIMEOUT_SECONDS);
+    // A response may come in pieces: keep waiting for more until a whole one is here or the
+    // time is up.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(IDENTITY_TIMEOUT_SECONDS);
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        if (WaitMs(static_cast<uint32_t>(left.count()), PROTOCOL_EVENT_DATA_IN) != PROTOCOL_WAIT_SIGNALED) return false;
+        std::lock_guard lock(Lock);
+        if (ReceiveBuffer.Size() >= IDENTITY_RESPONSE_LENGTH) {
+            received = std::move(ReceiveBuffer);
+            return true;
+        }
+    }
+}
+
+bool IDENTITY_PROTOCOL::ServerChanged() {
+    STRING configured = GetIdentityServer();
+    if (configured.EqualsIgnoringCase(Server)) return false;
+    Server = std::move(configured);
+    return true;
+}
+
+}  // namespace qv

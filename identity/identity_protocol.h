@@ -1,0 +1,97 @@
+// The one connection to the identity server: plain TCP (port 1306) or TLS (port 1308) by the
+// protocol setting, connecting once or until it succeeds, the component's events turned into
+// protocol event flags, waits for those flags while the component is pumped, and the bytes
+// received until a response takes them.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+#include "identity/identity_tcp.h"
+#include "platform/wait.h"
+#include "support/byte_buffer.h"
+#include "support/string.h"
+
+namespace qv {
+
+constexpr uint32_t PROTOCOL_EVENT_ERROR = 0x01;
+constexpr uint32_t PROTOCOL_EVENT_CONNECTED = 0x02;
+constexpr uint32_t PROTOCOL_EVENT_READY_TO_SEND = 0x04;
+constexpr uint32_t PROTOCOL_EVENT_DATA_IN = 0x08;
+constexpr uint32_t PROTOCOL_EVENT_DISCONNECTED = 0x10;
+constexpr uint32_t PROTOCOL_EVENT_CERTIFICATE_ERROR = 0x20;
+
+constexpr uint32_t CONNECTION_MODE_NONE = 0;
+constexpr uint32_t CONNECTION_MODE_SECURE = 1;
+constexpr uint32_t CONNECTION_MODE_PLAIN = 2;
+
+constexpr uint32_t IDENTITY_PLAIN_PORT = 1306;
+constexpr uint32_t IDENTITY_SECURE_PORT = 1308;
+
+// IDENTITY_PROTOCOL::Wait results.
+constexpr uint32_t PROTOCOL_WAIT_STOPPING = 0;
+constexpr uint32_t PROTOCOL_WAIT_ERROR = 1;
+constexpr uint32_t PROTOCOL_WAIT_SIGNALED = 2;
+constexpr uint32_t PROTOCOL_WAIT_TIMEOUT = 3;
+
+constexpr uint32_t IDENTITY_TIMEOUT_SECONDS = 20;
+constexpr uint32_t IDENTITY_RESPONSE_LENGTH = 14;
+
+// The names of the set flags, in flag order, joined by ", ".
+STRING EventNames(uint32_t mask);
+
+class IDENTITY_PROTOCOL {
+public:
+    IDENTITY_PROTOCOL();
+    IDENTITY_PROTOCOL(const IDENTITY_PROTOCOL&) = delete;
+    IDENTITY_PROTOCOL& operator=(const IDENTITY_PROTOCOL&) = delete;
+    ~IDENTITY_PROTOCOL();
+
+    // Connects, retrying every minute (at once after a settings change) until it succeeds;
+    // false when the service is stopping or waiting failed.
+    bool PersistentConnect();
+    // One attempt by the protocol setting.
+    bool Connect();
+    // Waits up to 'seconds' for every flag of 'wanted', pumping the component.
+    uint32_t Wait(uint32_t seconds, uint32_t wanted);
+    void Set(uint32_t flags);
+    void DataIn(const uint8_t* bytes, uint32_t count);
+    // Waits for a whole response (or the time-out) and hands over what was received.
+    bool Receive(BYTE_BUFFER& received);
+    // True, after taking the new name, when the configured identity server differs.
+    bool ServerChanged();
+
+    // The connection the mode selects: plain for mode 2, TLS otherwise.
+    IPPort& ConnectionInUse();
+    // Drops bytes that no request is waiting for (a response that came too late).
+    void DiscardReceived();
+
+    const STRING& ServerName() const { return Server; }
+    uint32_t ConnectionMode = CONNECTION_MODE_NONE;
+    bool Disconnected = true;
+
+    // How long a failed round waits before the next; a minute in service.
+    uint32_t RetryPauseMs = 60000;
+
+private:
+    bool ConnectPlain();
+    bool ConnectSecure();
+    bool ConnectByProtocol();
+    uint32_t WaitMs(uint32_t milliseconds, uint32_t wanted);
+
+    STRING Server;
+    std::mutex Lock;  // guards PendingEvents and ReceiveBuffer against the event operations
+    IDENTITY_TCPS SecureConnection;
+    IDENTITY_TCP PlainConnection;
+    EVENT EventsHandle;
+    WAITABLE_TIMER TimerHandle;
+    uint32_t PendingEvents = 0;
+    BYTE_BUFFER ReceiveBuffer;
+};
+
+// The connection the report operations use; set by whoever owns it for as long as it lives.
+IDENTITY_PROTOCOL* CurrentConnection();
+void SetCurrentConnection(IDENTITY_PROTOCOL* connection);
+
+}  // namespace qv

@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Report mode end to end against the reference identity server: one identity reported over
+# TLS and over plain TCP, with its heartbeat and logoff, byte-checked by the server's strict
+# decoder; an unreachable server still exits 0.
+# Usage: report_mode.sh PROGRAM SERVER_PROGRAM posix QVREG | report_mode.sh PROGRAM SERVER_PROGRAM windows
+set -uo pipefail
+program=$1
+server=$2
+platform=$3
+qvreg=${4:-}
+address=${QV_REPORT_TEST_ADDRESS:-127.0.0.31}
+work=$(mktemp -d)
+server_pid=""
+trap '[ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null; rm -rf "$work"' EXIT
+failures=0
+key='HKLM\SOFTWARE\Tarnwell Systems\Quorvane'
+
+check() {  # description, expected, actual
+  if [ "$2" = "$3" ]; then echo "ok: $1"; else echo "FAILED: $1: expected [$2], got [$3]"; failures=$((failures + 1)); fi
+}
+
+cp "$program" "$work/"
+copy="$work/$(basename "$program")"
+log="$work/Quorvane.log"
+
+if [ "$platform" = posix ]; then
+  export QUORVANE_DATA_ROOT="$work/data"
+  run() { "$copy" "$@" 2>"$work/stderr"; }
+  registry() { "$qvreg" "$@"; }
+else
+  export WINEPREFIX=${WINEPREFIX:-$work/wine}
+  [ -f "$WINEPREFIX/system.reg" ] || WINEDEBUG=-all wineboot --init >/dev/null 2>&1
+  run() { "$(dirname "$0")/../../tools/wine-run" "$copy" "$@" 2>"$work/stderr"; }
+  registry() { "$(dirname "$0")/../../tools/wine-run" reg "$@" 2>/dev/null | tr -d '\r'; }
+fi
+registry add "$key" /f >/dev/null
+
+"$server" --address "$address" --ready-file "$work/ready" --record "$work/requests.jsonl" >"$work/server.out" 2>&1 &
+server_pid=$!
+for _ in $(seq 1 100); do [ -f "$work/ready" ] && break; sleep 0.1; done
+
+records() { grep -c "$1" "$work/requests.jsonl" 2>/dev/null; }
+
+for protocol in TCPS TCP; do
+  rm -f "$log"
+  : >"$work/requests.jsonl"
+  run -REPORT_LOGOFF -TCP -V -SERVER "$address" -PROTOCOL "$protocol" -USER_NAME 'CORP\alice' -COMPUTER_NAME 'CORP\pc7'
+  check "$protocol: report mode exits 0" 0 $?
+  check "$protocol: the identity is reported" 1 "$(grep -c 'Identity reported: ' "$log")"
+  check "$protocol: the logon is acknowledged" 1 "$(grep -c 'IdentityReportLogon request status = 0' "$log")"
+  check "$protocol: the logoff is acknowledged" 1 "$(grep -c 'IdentityReportLogoff request status = 0' "$log")"
+  check "$protocol: the server took two requests" 2 "$(grep -c '"user_name":"CORP\\\\alice"' "$work/requests.jsonl")"
+  check "$protocol: one logon" 1 "$(records '"kind":"logon"')"
+  check "$protocol: one logoff" 1 "$(records '"kind":"logoff"')"
+  check "$protocol: no malformed request" 0 "$(records '"error"')"
+  cp "$log" "$work/Quorvane.log.$protocol"
+done
+check "TLS: the self-signed certificate is accepted and said so" 1 \
+  "$(grep -c 'Accepting non-recommended connection' "$work/Quorvane.log.TCPS" 2>/dev/null || true)"
+
+# The server setting is stored and a heartbeat goes in between.
+rm -f "$log"
+: >"$work/requests.jsonl"
+run -REPORT_HEARTBEAT -SERVER "$address" -PROTOCOL TCP -USER_NAME 'corp.example\bob' -COMPUTER_NAME 'corp.example\pc9'
+check "heartbeat: exits 0" 0 $?
+check "heartbeat: the heartbeat is acknowledged" 1 "$(grep -c 'IdentityReportHeartbeat request status = 0' "$log")"
+check "heartbeat: the account domain is shortened" 2 "$(records '"user_name":"corp\\\\bob"')"
+check "the server is stored" 1 "$(registry query "$key" | grep -c "IdentServer *REG_SZ *$address")"
+
+# Nobody listening: every failure is logged and the exit code is still 0.
+rm -f "$log"
+run -REPORT_IDENTITY -SERVER 127.0.0.39 -PROTOCOL TCP -USER_NAME 'CORP\alice' -COMPUTER_NAME 'CORP\pc7'
+check "unreachable: exits 0" 0 $?
+check "unreachable: says so" 1 "$(grep -c 'Unable to connect to Identity server = "127.0.0.39" ...' "$log")"
+
+echo "report mode: $failures failed"
+[ "$failures" -eq 0 ]

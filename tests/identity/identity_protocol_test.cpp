@@ -1,0 +1,277 @@
+// The connection and the report operations against real reference identity servers on
+// loopback, plain and TLS.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "identity/identity_protocol.h"
+#include "identity/identity_request.h"
+#include "service/command_line.h"
+#include "service/service_host.h"
+#include "service/settings.h"
+#include "tests/identity/fake_directory.h"
+#include "tests/identity/reference_servers.h"
+#include "tests/support/log_capture.h"
+#include "tests/test_text.h"
+
+namespace qv {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Utf8;
+
+constexpr uint32_t TRACE_MODE = 0x2 | 0x100 | 0x400;  // log file, verbose, TCP
+
+IP_ADDRESS Address(const char16_t* text) {
+    IP_ADDRESS address;
+    EXPECT_TRUE(IpAddressFromText(address, text));
+    return address;
+}
+
+class IdentityProtocolTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        StopServiceEvent().Create(true, false);
+        SettingsChangedEvent().Create(false, false);
+    }
+    void TearDown() override {
+        SetCurrentConnection(nullptr);
+        StopServiceEvent().Close();
+        SettingsChangedEvent().Close();
+        Settings().IdentityProtocol = PROTOCOL_AUTOMATIC;
+    }
+
+    // A connection to 'server' by 'protocol', published as the current one.
+    void Use(IDENTITY_PROTOCOL& connection, const char16_t* server, uint32_t protocol) {
+        SetIdentityServer(server);
+        Settings().IdentityProtocol = protocol;
+        SetCurrentConnection(&connection);
+    }
+
+    bool Logon(IDENTITY_REQUEST& request, const char16_t* user = u"CORP\\alice") {
+        return IdentityReportLogon(request, Address(u"192.0.2.7"), u"192.0.2.7", user, u"CORP\\pc7");
+    }
+
+    size_t Count(const std::string& text) { return Log.LinesWith(text).size(); }
+
+    test::LOG_CAPTURE Log{TRACE_MODE};
+};
+
+TEST(EventNamesTest, NamesFollowFlagOrder) {
+    EXPECT_EQ(Utf8(EventNames(0x11)), "Error, Disconnected");
+    EXPECT_EQ(Utf8(EventNames(0x3F)), "Error, Connected, Ready to send, Data in, Disconnected, Certificate error");
+    EXPECT_EQ(Utf8(EventNames(0)), "");
+}
+
+TEST_F(IdentityProtocolTest, ReportsGoThroughOverPlainTcp) {
+    REQUIRE_REFERENCE_SERVERS();
+    IDENTITY_PROTOCOL connection;
+    Use(connection, test::SERVER_GOOD, PROTOCOL_TCP);
+    ASSERT_TRUE(connection.Connect());
+    EXPECT_FALSE(connection.Disconnected);
+    EXPECT_EQ(connection.ConnectionMode, CONNECTION_MODE_PLAIN);
+    EXPECT_EQ(Count("Connecting to Identity server = 127.0.0.11:1306 ..."), 1u);
+
+    IDENTITY_REQUEST request;
+    EXPECT_TRUE(Logon(request));
+    EXPECT_TRUE(IdentityReportHeartbeat(request));
+    EXPECT_TRUE(IdentityReportLogoff(request));
+    EXPECT_EQ(Count("IdentityReportLogon request status = 0"), 1u);
+    EXPECT_EQ(Count("IdentityReportHeartbeat request status = 0"), 1u);
+    EXPECT_EQ(Count("IdentityReportLogoff request status = 0"), 1u);
+    EXPECT_EQ(Count("IdentityReportLogon request received 14 bytes"), 1u);
+}
+
+TEST_F(IdentityProtocolTest, GroupsTravelOnlyOverPlainTcpAndAreCutToFit) {
+    REQUIRE_REFERENCE_SERVERS();
+    test::FAKE_DIRECTORY directory;
+    directory.Dns[u"CORP\\alice"] = u"CN=Alice,DC=corp";
+    // 50 groups of about 1.6 KB each: more than a 16-bit length can carry.
+    for (int i = 0; i < 50; ++i) {
+        std::u16string dn = u"CN=Group" + std::u16string(1, static_cast<char16_t>(u'A' + i % 26)) + u"," +
+                            std::u16string(800, u'x');
+        directory.Groups.push_back({STRING(u"CORP\\group"), STRING(dn.c_str())});
+    }
+    IDENTITY_PROTOCOL connection;
+    Use(connection, test::SERVER_GOOD, PROTOCOL_TCP);
+    ASSERT_TRUE(connection.Connect());
+    IDENTITY_REQUEST request;
+    EXPECT_TRUE(Logon(request));
+    EXPECT_LE(request.Length(), 0xFFFFu);
+    EXPECT_EQ(Count("groups fit in the request; the rest are left out"), 1u);
+    EXPECT_EQ(directory.GroupLookups, 1);
+
+    // Ten groups fit whole; the marker byte precedes them.
+    directory.Groups.resize(10);
+    EXPECT_TRUE(Logon(request));
+    const uint8_t* bytes = request.Request.Data();
+    uint32_t userEnd = request.UserNameField + 2 + 2 * 10;  // "CORP\alice"
+    userEnd += 2 + 2 * 16;                                    // its DN
+    userEnd += 2;                                             // an empty OU
+    EXPECT_EQ((bytes[userEnd] << 8) | bytes[userEnd + 1], 10);
+    EXPECT_EQ(bytes[userEnd + 2], 0);
+}
+
+TEST_F(IdentityProtocolTest, ASelfSignedCertificateIsAcceptedAndSaidSo) {
+    REQUIRE_REFERENCE_SERVERS();
+    test::FAKE_DIRECTORY directory;
+    directory.Groups.push_back({STRING(u"CORP\\staff"), STRING(u"CN=staff")});
+    IDENTITY_PROTOCOL connection;
+    Use(connection, test::SERVER_GOOD, PROTOCOL_SECURE_TCP);
+    ASSERT_TRUE(connection.Connect());
+    EXPECT_EQ(connection.ConnectionMode, CONNECTION_MODE_SECURE);
+    EXPECT_EQ(Count("Connecting to Identity server = 127.0.0.11:1308 (secure) ..."), 1u);
+    EXPECT_EQ(Count("IDENTITY_TCPS::FireSSLServerAuthentication: Accepting non-recommended connection"), 1u);
+    IDENTITY_REQUEST request;
+    EXPECT_TRUE(Logon(request));
+    // No group lookup over TLS.
+    EXPECT_EQ(directory.GroupLookups, 0);
+}
+
+TEST_F(IdentityProtocolTest, ResponsesAreCheckedForLengthCodeAndIdentifier) {
+    REQUIRE_REFERENCE_SERVERS();
+    struct CASE {
+        const char16_t* Server;
+        bool Accepted;
+        const char* Line;
+    } cases[] = {
+        {test::SERVER_SHORT, false, "IdentityReportLogon request response length = 13; 14 expected"},
+        {test::SERVER_LONG, false, "IdentityReportLogon request response length = 15; 14 expected"},
+        {test::SERVER_NO_FLAG, false,
+         "Unexpected response for IdentityReportLogon request: Code: request = 0x1000, response = 0x1000; ID: request = "},
+        {test::SERVER_WRONG_ID, false, "Unexpected response for IdentityReportLogon request: Code: request = 0x1000, "
+                                       "response = 0x1080; ID: request = "},
+        {test::SERVER_STATUS_7, true, "IdentityReportLogon request status = 7"},
+        {test::SERVER_SPLIT, true, "IdentityReportLogon request status = 0"},
+    };
+    for (const CASE& item : cases) {
+        IDENTITY_PROTOCOL connection;
+        Use(connection, item.Server, PROTOCOL_TCP);
+        ASSERT_TRUE(connection.Connect()) << Utf8(item.Server);
+        IDENTITY_REQUEST request;
+        EXPECT_EQ(Logon(request), item.Accepted) << Utf8(item.Server);
+        EXPECT_EQ(Count(item.Line), 1u) << Utf8(item.Server) << ": " << item.Line;
+    }
+}
+
+TEST_F(IdentityProtocolTest, ASendThatKeepsFailingIsTriedThreeTimes) {
+    REQUIRE_REFERENCE_SERVERS();
+    IDENTITY_PROTOCOL connection;
+    Use(connection, test::SERVER_GOOD, PROTOCOL_TCP);
+    ASSERT_TRUE(connection.Connect());
+    // The component is closed behind the connection's back: it still believes it is connected.
+    connection.ConnectionInUse().Disconnect();
+    connection.Disconnected = false;
+    IDENTITY_REQUEST request;
+    EXPECT_FALSE(Logon(request));
+    std::vector<std::string> failures = Log.LinesWith("Unable to send IdentityReportLogon request.");
+    EXPECT_EQ(failures.size(), 3u);
+    std::string all;
+    for (const std::string& line : Log.Lines()) all += line + "\n";
+    for (int retry = 1; retry <= 3; ++retry) {
+        EXPECT_NE(all.find(". Retry #" + std::to_string(retry) + "\n"), std::string::npos) << all;
+    }
+}
+
+TEST_F(IdentityProtocolTest, ADroppedConnectionIsMadeAgainBeforeTheNextReport) {
+    REQUIRE_REFERENCE_SERVERS();
+    IDENTITY_PROTOCOL connection;
+    Use(connection, test::SERVER_DROPS_SECOND, PROTOCOL_TCP);
+    ASSERT_TRUE(connection.Connect());
+    IDENTITY_REQUEST request;
+    EXPECT_TRUE(Logon(request));
+    EXPECT_FALSE(IdentityReportHeartbeat(request));  // the server hangs up instead of answering
+    EXPECT_TRUE(connection.Disconnected);
+    EXPECT_TRUE(IdentityReportHeartbeat(request));  // a new connection answers
+    EXPECT_EQ(Count("IdentityReportHeartbeat: disconnect recieved"), 1u);
+    EXPECT_EQ(Count("IDENTITY_TCP::FireDisconnected"), 1u);
+}
+
+TEST_F(IdentityProtocolTest, AutomaticModeFallsBackToPlainTcpAndKeepsIt) {
+    REQUIRE_REFERENCE_SERVERS();
+    IDENTITY_PROTOCOL connection;
+    Use(connection, test::SERVER_PLAIN_ONLY, PROTOCOL_AUTOMATIC);
+    ASSERT_TRUE(connection.PersistentConnect());
+    EXPECT_EQ(connection.ConnectionMode, CONNECTION_MODE_PLAIN);
+    EXPECT_EQ(Count("Connecting to Identity server = 127.0.0.18:1308 (secure) ..."), 1u);
+    EXPECT_EQ(Count("Connecting to Identity server = 127.0.0.18:1306 ..."), 1u);
+    EXPECT_EQ(Count("Connected to Identity server = \"127.0.0.18\" ..."), 1u);
+
+    connection.ConnectionInUse().Disconnect();
+    connection.Disconnected = true;
+    ASSERT_TRUE(connection.PersistentConnect());
+    EXPECT_EQ(Count("Connecting to Identity server = 127.0.0.18:1308 (secure) ..."), 1u);
+    EXPECT_EQ(Count("Connecting to Identity server = 127.0.0.18:1306 ..."), 2u);
+}
+
+TEST_F(IdentityProtocolTest, BothFailingLeavesNoProtocolChosen) {
+    REQUIRE_REFERENCE_SERVERS();
+    IDENTITY_PROTOCOL connection;
+    Use(connection, test::SERVER_NONE, PROTOCOL_AUTOMATIC);
+    EXPECT_FALSE(connection.Connect());
+    EXPECT_EQ(connection.ConnectionMode, CONNECTION_MODE_NONE);
+    EXPECT_TRUE(connection.Disconnected);
+}
+
+TEST_F(IdentityProtocolTest, StopEndsTheRetryPauseWithoutAnotherAttempt) {
+    REQUIRE_REFERENCE_SERVERS();
+    IDENTITY_PROTOCOL connection;
+    Use(connection, test::SERVER_NONE, PROTOCOL_TCP);
+    std::thread stopper([] {
+        std::this_thread::sleep_for(300ms);
+        StopServiceEvent().Set();
+    });
+    EXPECT_FALSE(connection.PersistentConnect());  // would otherwise pause for a minute
+    stopper.join();
+    EXPECT_EQ(Count("Connect to Identity server = \"127.0.0.19\" failed"), 1u);
+    EXPECT_EQ(Count("IDENTITY_PROTOCOL::PersistentConnect Service stop signaled"), 1u);
+    EXPECT_EQ(Count("Connecting to Identity server = 127.0.0.19:1306 ..."), 1u);
+}
+
+TEST_F(IdentityProtocolTest, ASettingsChangeRetriesAtOnceWithTheNewServer) {
+    REQUIRE_REFERENCE_SERVERS();
+    IDENTITY_PROTOCOL connection;
+    // Secure only, against a server without TLS: every round fails.
+    Use(connection, test::SERVER_PLAIN_ONLY, PROTOCOL_SECURE_TCP);
+    std::thread changer([] {
+        std::this_thread::sleep_for(300ms);
+        SetIdentityServer(test::SERVER_GOOD);
+        SettingsChangedEvent().Set();
+    });
+    EXPECT_TRUE(connection.PersistentConnect());
+    changer.join();
+    EXPECT_EQ(Count("IDENTITY_PROTOCOL::PersistentConnect Settings changed"), 1u);
+    EXPECT_EQ(Count("Connected to Identity server = \"127.0.0.11\" ..."), 1u);
+}
+
+TEST_F(IdentityProtocolTest, StopDuringAWaitDisconnects) {
+    REQUIRE_REFERENCE_SERVERS();
+    IDENTITY_PROTOCOL connection;
+    Use(connection, test::SERVER_GOOD, PROTOCOL_TCP);
+    ASSERT_TRUE(connection.Connect());
+    std::thread stopper([] {
+        std::this_thread::sleep_for(200ms);
+        StopServiceEvent().Set();
+    });
+    EXPECT_EQ(connection.Wait(20, PROTOCOL_EVENT_DATA_IN), PROTOCOL_WAIT_STOPPING);
+    stopper.join();
+    EXPECT_TRUE(connection.Disconnected);
+    EXPECT_EQ(Count("IDENTITY_PROTOCOL::Wait: Service shutting down"), 1u);
+}
+
+TEST_F(IdentityProtocolTest, AServerNameDifferingOnlyInCaseIsNoChange) {
+    IDENTITY_PROTOCOL connection;
+    Use(connection, u"IdServer.Example", PROTOCOL_TCP);
+    EXPECT_TRUE(connection.ServerChanged());
+    EXPECT_EQ(Utf8(connection.ServerName()), "IdServer.Example");
+    SetIdentityServer(u"idserver.example");
+    EXPECT_FALSE(connection.ServerChanged());
+    SetIdentityServer(u"other.example");
+    EXPECT_TRUE(connection.ServerChanged());
+    EXPECT_EQ(Utf8(connection.ServerName()), "other.example");
+}
+
+}  // namespace
+}  // namespace qv

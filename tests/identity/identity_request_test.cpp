@@ -1,0 +1,194 @@
+// The request as it goes on the wire, byte for byte. Without a connection a report is built
+// and then fails to send, which leaves the built request in the record for inspection.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "identity/identity_protocol.h"
+#include "identity/identity_request.h"
+#include "platform/os_version.h"
+#include "tests/identity/fake_directory.h"
+#include "tests/support/log_capture.h"
+#include "tests/test_text.h"
+
+namespace qv {
+namespace {
+
+using test::Utf8;
+
+std::vector<uint8_t> Bytes(const IDENTITY_REQUEST& request) {
+    return std::vector<uint8_t>(request.Request.Data(), request.Request.Data() + request.Length());
+}
+
+// The OS bytes this machine sends: its code and the low bytes of its version.
+std::vector<uint8_t> OsBytes() {
+    OS_VERSION os = GetOsVersion();
+    return {OperatingSystemCode(), static_cast<uint8_t>(os.Major), static_cast<uint8_t>(os.Minor)};
+}
+
+// A wire string: big-endian count of UTF-16 units, then the units little-endian.
+std::vector<uint8_t> WireString(const std::u16string& text) {
+    std::vector<uint8_t> bytes = {static_cast<uint8_t>(text.size() >> 8), static_cast<uint8_t>(text.size())};
+    for (char16_t unit : text) {
+        bytes.push_back(static_cast<uint8_t>(unit));
+        bytes.push_back(static_cast<uint8_t>(unit >> 8));
+    }
+    return bytes;
+}
+
+void Append(std::vector<uint8_t>& to, const std::vector<uint8_t>& bytes) { to.insert(to.end(), bytes.begin(), bytes.end()); }
+
+uint32_t RequestId(const std::vector<uint8_t>& bytes) {
+    return (uint32_t{bytes[6]} << 24) | (uint32_t{bytes[7]} << 16) | (uint32_t{bytes[8]} << 8) | bytes[9];
+}
+
+IP_ADDRESS Address(const char16_t* text) {
+    IP_ADDRESS address;
+    EXPECT_TRUE(IpAddressFromText(address, text));
+    return address;
+}
+
+class IdentityRequestTest : public ::testing::Test {
+protected:
+    void SetUp() override { SetCurrentConnection(nullptr); }
+    test::LOG_CAPTURE Log{0x102};
+};
+
+TEST_F(IdentityRequestTest, AnAddressAloneIsThirtyFourBytesAsDescribed) {
+    IDENTITY_REQUEST request;
+    EXPECT_FALSE(IdentityReportLogon(request, Address(u"10.1.2.3"), u"10.1.2.3", nullptr, nullptr));
+    std::vector<uint8_t> bytes = Bytes(request);
+    std::vector<uint8_t> expected = {0x00, 0x22, 0x00, 0x03, 0x00, 0x10, bytes[6], bytes[7], bytes[8], bytes[9],
+                                     0x00, 0x00, 0x0E, 0x06, 0x02, 0x00, 0x00, 0x00, 0x01, 0x04,
+                                     0x0A, 0x01, 0x02, 0x03, 0x13, 0x01, 0x02, 0x05};
+    Append(expected, OsBytes());
+    Append(expected, {0x00, 0x00, 0x20});
+    EXPECT_EQ(bytes, expected);
+    EXPECT_NE(RequestId(bytes), 0u);
+    EXPECT_EQ(request.AddressField, 19u);
+    EXPECT_EQ(request.KindField, 33u);
+    EXPECT_EQ(request.UserNameField, NO_FIELD);
+    EXPECT_EQ(request.ComputerNameField, NO_FIELD);
+    // "<N/A>" stands for each missing name.
+    EXPECT_EQ(Log.LinesWith("User name = \"<N/A>\",").size(), 1u);
+}
+
+TEST_F(IdentityRequestTest, SectionsSetTheirMaskBitsAndCarryShortenedNames) {
+    test::FAKE_DIRECTORY directory;
+    directory.Dns[u"CORP\\alice"] = u"CN=Alice,OU=Staff,DC=corp,DC=example";
+    directory.Ous[u"CN=Alice,OU=Staff,DC=corp,DC=example"] = u"Staff";
+    directory.Dns[u"CORP\\pc7$"] = u"CN=PC7,OU=Desks,DC=corp,DC=example";
+    directory.Ous[u"CN=PC7,OU=Desks,DC=corp,DC=example"] = u"Desks";
+
+    struct CASE {
+        const char16_t* User;
+        const char16_t* Computer;
+        uint32_t Mask;
+    } cases[] = {{nullptr, nullptr, 0xE06}, {u"corp.example\\alice", nullptr, 0xFC6},
+                 {nullptr, u"CORP\\pc7", 0xE3E}, {u"CORP\\alice", u"corp.example\\pc7", 0xFFE}, {u"", u"", 0xE06}};
+    for (const CASE& item : cases) {
+        IDENTITY_REQUEST request;
+        IdentityReportLogon(request, Address(u"192.0.2.1"), u"192.0.2.1", item.User, item.Computer);
+        std::vector<uint8_t> bytes = Bytes(request);
+        ASSERT_GE(bytes.size(), 34u);
+        uint32_t mask = (uint32_t{bytes[10]} << 24) | (uint32_t{bytes[11]} << 16) | (uint32_t{bytes[12]} << 8) | bytes[13];
+        EXPECT_EQ(mask, item.Mask);
+        EXPECT_EQ(bytes.size(), (uint32_t{bytes[0]} << 8 | bytes[1]));
+
+        std::vector<uint8_t> tail;
+        bool computer = item.Computer && *item.Computer;
+        bool user = item.User && *item.User;
+        if (computer) {
+            Append(tail, WireString(u"CORP\\pc7"));
+            Append(tail, WireString(u"CN=PC7,OU=Desks,DC=corp,DC=example"));
+            Append(tail, WireString(u"Desks"));
+        }
+        if (user) {
+            Append(tail, WireString(u"CORP\\alice"));
+            Append(tail, WireString(u"CN=Alice,OU=Staff,DC=corp,DC=example"));
+            Append(tail, WireString(u"Staff"));
+        }
+        Append(tail, {0x00, 0x00, 0x20});  // no groups over a secure or missing connection
+        ASSERT_EQ(bytes.size(), 31u + tail.size());
+        EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 31, bytes.end()), tail);
+        EXPECT_EQ(request.ComputerNameField, computer ? 31u : NO_FIELD);
+        if (user) EXPECT_EQ(bytes[request.UserNameField + 3], 'C');
+        EXPECT_EQ(request.KindField, bytes.size() - 1);
+    }
+    EXPECT_EQ(directory.GroupLookups, 0);
+}
+
+TEST_F(IdentityRequestTest, IPv6AddressesTakeSixteenBytes) {
+    IDENTITY_REQUEST request;
+    IdentityReportLogon(request, Address(u"2001:db8::5"), u"2001:db8::5", nullptr, nullptr);
+    std::vector<uint8_t> bytes = Bytes(request);
+    ASSERT_EQ(bytes.size(), 46u);
+    EXPECT_EQ(bytes[19], 6);
+    EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 20, bytes.begin() + 36),
+              (std::vector<uint8_t>{0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5}));
+    EXPECT_EQ(bytes[36], 0x13);
+}
+
+TEST_F(IdentityRequestTest, NamesBeyondAsciiAndTheBasicPlaneAreCountedInUtf16Units) {
+    IDENTITY_REQUEST request;
+    const char16_t* user = u"CORP\\J\u00f6rg\U0001F600";  // ö and an emoji (a surrogate pair)
+    IdentityReportLogon(request, Address(u"10.0.0.9"), u"10.0.0.9", user, nullptr);
+    std::vector<uint8_t> bytes = Bytes(request);
+    std::vector<uint8_t> name = WireString(user);
+    EXPECT_EQ(name[1], 11);  // 5 + 4 + 2 units
+    ASSERT_NE(request.UserNameField, NO_FIELD);
+    EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + request.UserNameField,
+                                   bytes.begin() + request.UserNameField + name.size()),
+              name);
+    EXPECT_EQ(Log.LinesWith("User name = \"CORP\\J\xc3\xb6rg\xf0\x9f\x98\x80\",").size(), 1u);
+}
+
+TEST_F(IdentityRequestTest, ShorteningDropsTheLastDomainLabel) {
+    EXPECT_EQ(Utf8(ShortenAccountDomain(u"a.b.c\\user")), "a.b\\user");
+    EXPECT_EQ(Utf8(ShortenAccountDomain(u"a.b\\user")), "a\\user");
+    EXPECT_EQ(Utf8(ShortenAccountDomain(u"CORP\\user")), "CORP\\user");
+    EXPECT_EQ(Utf8(ShortenAccountDomain(u"user")), "user");
+    EXPECT_EQ(Utf8(ShortenAccountDomain(u"user.name")), "user.name");
+    EXPECT_EQ(Utf8(ShortenAccountDomain(u"x\\a.b\\user")), "x\\a\\user");
+    EXPECT_TRUE(ShortenAccountDomain(u"").IsEmpty());
+    EXPECT_TRUE(ShortenAccountDomain(nullptr).IsEmpty());
+}
+
+TEST_F(IdentityRequestTest, HeartbeatAndLogoffChangeOnlyTheKindAndTheId) {
+    IDENTITY_REQUEST request;
+    IdentityReportLogon(request, Address(u"10.1.2.3"), u"10.1.2.3", u"CORP\\bob", u"CORP\\pc1");
+    std::vector<uint8_t> logon = Bytes(request);
+    IdentityReportHeartbeat(request);
+    std::vector<uint8_t> heartbeat = Bytes(request);
+    EXPECT_EQ(heartbeat.back(), REPORT_KIND_HEARTBEAT);
+    IdentityReportLogoff(request);
+    std::vector<uint8_t> logoff = Bytes(request);
+    EXPECT_EQ(logoff.back(), REPORT_KIND_LOGOFF);
+    for (size_t i = 0; i + 1 < logon.size(); ++i) {
+        if (i >= 6 && i < 10) continue;
+        EXPECT_EQ(heartbeat[i], logon[i]) << i;
+        EXPECT_EQ(logoff[i], logon[i]) << i;
+    }
+    EXPECT_EQ(Log.LinesWith("IdentityReportLogoff: NtUserName = \"CORP\\bob\", IpAddress = \"10.1.2.3\", Request length = ")
+                  .size(),
+              1u);
+}
+
+TEST_F(IdentityRequestTest, RequestIdsAreUniqueAndIncreasing) {
+    uint32_t first = NextRequestId();
+    uint32_t second = NextRequestId();
+    EXPECT_GT(second, first);
+}
+
+TEST_F(IdentityRequestTest, AnUncountableNameIsRefusedWhole) {
+    std::u16string huge = u"CORP\\" + std::u16string(70000, u'x');
+    IDENTITY_REQUEST request;
+    EXPECT_FALSE(IdentityReportLogon(request, Address(u"10.1.2.3"), u"10.1.2.3", huge.c_str(), nullptr));
+    EXPECT_EQ(request.Length(), 0u);
+    EXPECT_EQ(request.KindField, NO_FIELD);
+    EXPECT_EQ(Log.LinesWith("longer than 65535 characters; the request is not sent").size(), 1u);
+}
+
+}  // namespace
+}  // namespace qv

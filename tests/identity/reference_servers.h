@@ -1,0 +1,29 @@
+// The reference identity servers a test run starts before these tests (tests/e2e/
+// identity_servers.sh), each on its own loopback address because the ports are fixed. When
+// they are not running (the test program started by hand without --identity-servers) the
+// tests that need them skip.
+#pragma once
+
+namespace qv::test {
+
+constexpr const char16_t* SERVER_GOOD = u"127.0.0.11";          // plain and TLS, self-signed
+constexpr const char16_t* SERVER_WRONG_ID = u"127.0.0.12";      // echoes another identifier
+constexpr const char16_t* SERVER_SHORT = u"127.0.0.13";         // 13-byte responses
+constexpr const char16_t* SERVER_LONG = u"127.0.0.14";          // 15-byte responses
+constexpr const char16_t* SERVER_NO_FLAG = u"127.0.0.15";       // code 0x0010 in the response
+constexpr const char16_t* SERVER_SPLIT = u"127.0.0.16";         // each response in two pieces
+constexpr const char16_t* SERVER_DROPS_SECOND = u"127.0.0.17";  // drops a connection at its 2nd request
+constexpr const char16_t* SERVER_PLAIN_ONLY = u"127.0.0.18";    // no TLS listener
+constexpr const char16_t* SERVER_NONE = u"127.0.0.19";          // nothing listens
+constexpr const char16_t* SERVER_STATUS_7 = u"127.0.0.20";      // status 7
+
+extern bool IdentityServersRunning;
+inline bool ReferenceServersRunning() { return IdentityServersRunning; }
+
+}  // namespace qv::test
+
+#define REQUIRE_REFERENCE_SERVERS()                                                          \
+    do {                                                                                     \
+        if (!::qv::test::ReferenceServersRunning())                                          \
+            GTEST_SKIP() << "the reference identity servers are not running (see tests/e2e)"; \
+    } while (0)
