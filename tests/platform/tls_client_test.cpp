@@ -291,12 +291,12 @@ TEST_F(TlsClientSessionTest, ClientShutdownSendsCloseNotifyAndStopsEncrypting) {
     ASSERT_TRUE(connection.Open(Peer, "localhost")) << connection.Tls().ErrorText();
 
     ASSERT_TRUE(connection.ShutDown()) << connection.Tls().ErrorText();
+    // The server answers our close_notify with its own.
+    EXPECT_EQ(connection.ReadToEnd(), TLS_STATE::Closed) << connection.Tls().ErrorText();
     std::vector<uint8_t> toSend;
     const uint8_t byte = 'x';
     EXPECT_FALSE(connection.Tls().Encrypt(&byte, 1, toSend));
     EXPECT_TRUE(toSend.empty());
-    // The server answers our close_notify with its own.
-    EXPECT_EQ(connection.ReadToEnd(), TLS_STATE::Closed) << connection.Tls().ErrorText();
 }
 
 // No server needed: a server that refuses the ClientHello with a fatal alert fails the
