@@ -149,10 +149,10 @@ public:
         return Socket.SendAll(toSend);
     }
 
-    // Reads until 'count' bytes of plain text have come, the session leaves Established, or
-    // the server falls silent.
+    // Reads until 'count' bytes of plain text have come, the session closes or fails, or the
+    // server falls silent. A renegotiation on the way is carried through.
     std::string ReadPlain(size_t count) {
-        while (Plain.size() < count && State == TLS_STATE::Established) {
+        while (Plain.size() < count && (State == TLS_STATE::Established || State == TLS_STATE::Handshaking)) {
             if (!ReceiveOnce()) break;
         }
         return std::string(Plain.begin(), Plain.end());
@@ -215,7 +215,7 @@ protected:
 #endif
     }
 
-    void RequirePeer() {
+    void SetUp() override {
         if (!TestPeer(Peer)) {
             GTEST_SKIP() << "QV_TLS_TEST_PEER is not set (tests/e2e/tls_test_peer.sh)";
         }
@@ -225,7 +225,6 @@ protected:
 };
 
 TEST_F(TlsClientSessionTest, HandshakeDeliversTheSelfSignedCertificateAsUntrusted) {
-    RequirePeer();
     TLS_CONNECTION connection(false);
     ASSERT_TRUE(connection.Open(Peer, "localhost")) << connection.Tls().ErrorText();
 
@@ -233,7 +232,11 @@ TEST_F(TlsClientSessionTest, HandshakeDeliversTheSelfSignedCertificateAsUntruste
     const TLS_SERVER_CERTIFICATE& certificate = connection.Tls().ServerCertificate();
     ASSERT_FALSE(certificate.Encoded.empty());
     EXPECT_EQ(certificate.Encoded[0], 0x30) << "DER starts with a SEQUENCE";
-    EXPECT_NE(certificate.Subject.find("CN=localhost"), std::string::npos) << certificate.Subject;
+    // Each platform renders names its own way ("CN=localhost", "CN = localhost").
+    EXPECT_NE(certificate.Subject.find("localhost"), std::string::npos) << certificate.Subject;
+#if defined(_WIN32)
+    EXPECT_EQ(certificate.Subject, "CN=localhost");
+#endif
     EXPECT_EQ(certificate.Issuer, certificate.Subject) << "self-signed";
     EXPECT_FALSE(certificate.Trusted);
     EXPECT_FALSE(certificate.Status.empty());
@@ -250,7 +253,6 @@ TEST_F(TlsClientSessionTest, HandshakeDeliversTheSelfSignedCertificateAsUntruste
 }
 
 TEST_F(TlsClientSessionTest, EchoRoundTripAcrossManyRecords) {
-    RequirePeer();
     TLS_CONNECTION connection(false);
     ASSERT_TRUE(connection.Open(Peer, "localhost")) << connection.Tls().ErrorText();
 
@@ -268,17 +270,15 @@ TEST_F(TlsClientSessionTest, EchoRoundTripAcrossManyRecords) {
 }
 
 TEST_F(TlsClientSessionTest, BytesFedOneAtATime) {
-    RequirePeer();
     TLS_CONNECTION connection(true);
     ASSERT_TRUE(connection.Open(Peer, "localhost")) << connection.Tls().ErrorText();
-    EXPECT_NE(connection.Tls().ServerCertificate().Subject.find("CN=localhost"), std::string::npos);
+    EXPECT_NE(connection.Tls().ServerCertificate().Subject.find("localhost"), std::string::npos);
 
     ASSERT_TRUE(connection.Send("one byte at a time\n"));
     EXPECT_EQ(connection.ReadPlain(19), Reversed("one byte at a time") + "\n");
 }
 
 TEST_F(TlsClientSessionTest, ServerCloseNotifyClosesTheSession) {
-    RequirePeer();
     TLS_CONNECTION connection(false);
     ASSERT_TRUE(connection.Open(Peer, "localhost")) << connection.Tls().ErrorText();
 
@@ -287,22 +287,21 @@ TEST_F(TlsClientSessionTest, ServerCloseNotifyClosesTheSession) {
 }
 
 TEST_F(TlsClientSessionTest, ClientShutdownSendsCloseNotifyAndStopsEncrypting) {
-    RequirePeer();
     TLS_CONNECTION connection(false);
     ASSERT_TRUE(connection.Open(Peer, "localhost")) << connection.Tls().ErrorText();
 
     ASSERT_TRUE(connection.ShutDown()) << connection.Tls().ErrorText();
+    // The server answers our close_notify with its own.
+    EXPECT_EQ(connection.ReadToEnd(), TLS_STATE::Closed) << connection.Tls().ErrorText();
     std::vector<uint8_t> toSend;
     const uint8_t byte = 'x';
     EXPECT_FALSE(connection.Tls().Encrypt(&byte, 1, toSend));
     EXPECT_TRUE(toSend.empty());
-    // The server answers our close_notify with its own.
-    EXPECT_EQ(connection.ReadToEnd(), TLS_STATE::Closed) << connection.Tls().ErrorText();
 }
 
 // No server needed: a server that refuses the ClientHello with a fatal alert fails the
 // handshake, and the session says which call failed.
-TEST_F(TlsClientSessionTest, RefusedHandshakeFailsWithAReason) {
+TEST(TlsClientSessionRefusalTest, FatalAlertFailsTheHandshakeWithAReason) {
     std::unique_ptr<TLS_CLIENT_SESSION> session = CreateTlsClientSession(TLS_1_1_AND_1_2);
     ASSERT_NE(session, nullptr);
     std::vector<uint8_t> toSend, plain;
