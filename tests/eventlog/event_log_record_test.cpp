@@ -105,6 +105,7 @@ TEST(EventLogRecordTest, DamagedRecordsAreRecognised) {
 
     auto damaged = [&](uint32_t offset, uint32_t value) {
         std::vector<uint8_t> bytes = good;
+        if (bytes.size() < offset + 4) return true;  // cannot happen; keeps the optimiser's bounds check quiet
         for (int i = 0; i < 4; ++i) bytes[offset + i] = static_cast<uint8_t>(value >> (8 * i));
         return IsWellFormedEventLogRecord(bytes.data(), size);
     };
