@@ -6,31 +6,9 @@ set -uo pipefail
 program=$1
 platform=$2
 qvreg=${3:-}
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-key='HKLM\SOFTWARE\Tarnwell Systems\Quorvane'
-
-check() {  # description, expected, actual
-  if [ "$2" = "$3" ]; then echo "ok: $1"; else echo "FAILED: $1: expected [$2], got [$3]"; failures=$((failures + 1)); fi
-}
-
-# The log file goes beside the program: run a copy that lives in the work folder.
-cp "$program" "$work/"
-copy="$work/$(basename "$program")"
-
-if [ "$platform" = posix ]; then
-  export QUORVANE_DATA_ROOT="$work/data"
-  run() { "$copy" "$@" 2>"$work/stderr"; }
-  registry() { "$qvreg" "$@"; }
-else
-  export WINEPREFIX=${WINEPREFIX:-$work/wine}
-  [ -f "$WINEPREFIX/system.reg" ] || WINEDEBUG=-all wineboot --init >/dev/null 2>&1
-  wine_here() { "$(dirname "$0")/../../tools/wine-run" "$@"; }
-  run() { wine_here "$copy" "$@" 2>"$work/stderr"; }
-  registry() { wine_here reg "$@" 2>/dev/null | tr -d '\r'; }
-  registry delete "$key" /f >/dev/null 2>&1
-fi
+source "$(dirname "$0")/program_under_test.sh"
+trap cleanup_work EXIT
+[ "$platform" = posix ] || registry delete "$key" /f >/dev/null 2>&1
 
 run -X -SERVER host
 check "a missing settings key exits 3" 3 $?

@@ -9,30 +9,10 @@ server=$2
 platform=$3
 qvreg=${4:-}
 address=${QV_REPORT_TEST_ADDRESS:-127.0.0.31}
-work=$(mktemp -d)
 server_pid=""
-trap '[ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null; [ -n "${KEEP_WORK:-}" ] || rm -rf "$work"' EXIT
-failures=0
-key='HKLM\SOFTWARE\Tarnwell Systems\Quorvane'
+source "$(dirname "$0")/program_under_test.sh"
+trap '[ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null; cleanup_work' EXIT
 
-check() {  # description, expected, actual
-  if [ "$2" = "$3" ]; then echo "ok: $1"; else echo "FAILED: $1: expected [$2], got [$3]"; failures=$((failures + 1)); fi
-}
-
-cp "$program" "$work/"
-copy="$work/$(basename "$program")"
-log="$work/Quorvane.log"
-
-if [ "$platform" = posix ]; then
-  export QUORVANE_DATA_ROOT="$work/data"
-  run() { "$copy" "$@" 2>"$work/stderr"; }
-  registry() { "$qvreg" "$@"; }
-else
-  export WINEPREFIX=${WINEPREFIX:-$work/wine}
-  [ -f "$WINEPREFIX/system.reg" ] || WINEDEBUG=-all wineboot --init >/dev/null 2>&1
-  run() { "$(dirname "$0")/../../tools/wine-run" "$copy" "$@" 2>"$work/stderr"; }
-  registry() { "$(dirname "$0")/../../tools/wine-run" reg "$@" 2>/dev/null | tr -d '\r'; }
-fi
 registry add "$key" /f >/dev/null
 
 "$server" --address "$address" --ready-file "$work/ready" --record "$work/requests.jsonl" >"$work/server.out" 2>&1 &

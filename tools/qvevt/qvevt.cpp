@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/failure_message.h"
 #include "eventlog/event_log_record.h"
 #include "platform/error_codes.h"
 #include "platform/event_log.h"
@@ -98,14 +99,7 @@ int Usage(const std::string& problem) {
 
 // "qvevt: <what failed>. <system text>. Error code = <code>." on stderr.
 int Failure(const std::string& what, uint32_t code) {
-    STRING_A message;
-    const STRING text = GetErrorText(code);
-    if (text.IsEmpty()) {
-        FormatString(message, "qvevt: %s. Error code = %lu.\n", what.c_str(), code);
-    } else {
-        FormatString(message, "qvevt: %s. %s. Error code = %lu.\n", what.c_str(), text, code);
-    }
-    std::fputs(message.Text(), stderr);
+    WriteFailure("qvevt: ", what, code);
     return EXIT_FAILED;
 }
 

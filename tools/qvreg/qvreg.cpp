@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/failure_message.h"
 #include "platform/error_codes.h"
 #include "platform/registry.h"
 #include "support/error_text.h"
@@ -80,14 +81,7 @@ std::string Utf8(const STRING& text) { return Utf8(text.Text(), text.Length()); 
 
 // "ERROR: <what failed>. <system text>. Error code = <code>." on stderr; returns the exit status.
 int Failure(const std::string& what, uint32_t code) {
-    STRING_A message;
-    const STRING text = GetErrorText(code);
-    if (text.IsEmpty()) {
-        FormatString(message, "ERROR: %s. Error code = %lu.\n", what.c_str(), code);
-    } else {
-        FormatString(message, "ERROR: %s. %s. Error code = %lu.\n", what.c_str(), text, code);
-    }
-    std::fputs(message.Text(), stderr);
+    WriteFailure("ERROR: ", what, code);
     return 1;
 }
 

@@ -1,0 +1,27 @@
+# Shared by the end-to-end scripts that run the program: a work folder, a copy of the program
+# in it (the log file goes beside the program), and 'run', 'registry' and 'check' for the
+# platform. Source it after setting program, platform and qvreg (POSIX only).
+work=$(mktemp -d)
+failures=0
+key='HKLM\SOFTWARE\Tarnwell Systems\Quorvane'
+cleanup_work() { [ -n "${KEEP_WORK:-}" ] || rm -rf "$work"; }
+
+check() {  # description, expected, actual
+  if [ "$2" = "$3" ]; then echo "ok: $1"; else echo "FAILED: $1: expected [$2], got [$3]"; failures=$((failures + 1)); fi
+}
+
+cp "$program" "$work/"
+copy="$work/$(basename "$program")"
+log="$work/Quorvane.log"
+wine_runner="$(dirname "${BASH_SOURCE[0]}")/../../tools/wine-run"
+
+if [ "$platform" = posix ]; then
+  export QUORVANE_DATA_ROOT="$work/data"
+  run() { "$copy" "$@" 2>"$work/stderr"; }
+  registry() { "$qvreg" "$@"; }
+else
+  export WINEPREFIX=${WINEPREFIX:-$work/wine}
+  [ -f "$WINEPREFIX/system.reg" ] || WINEDEBUG=-all wineboot --init >/dev/null 2>&1
+  run() { "$wine_runner" "$copy" "$@" 2>"$work/stderr"; }
+  registry() { "$wine_runner" reg "$@" 2>/dev/null | tr -d '\r'; }
+fi
