@@ -112,8 +112,7 @@ bool LoadSettings(const COMMAND_LINE& line, const REGISTRY_KEY& key) {
         STRING server;
         if (ReadRegistryString(key, AD_SERVER, server)) {
             DebugLog(u"Active Directory server = \"%s\"", server);
-            std::lock_guard<std::mutex> lock(SettingsLock);
-            settings.AdServer = std::move(server);
+            SetAdServer(server.Text());
         } else if (GetLastErrorCode() != ERR_FILE_NOT_FOUND) {
             ReportQueryFailure(AD_SERVER, GetLastErrorCode());
         }
@@ -123,13 +122,11 @@ bool LoadSettings(const COMMAND_LINE& line, const REGISTRY_KEY& key) {
         } else {
             LogSetFailure(AD_SERVER, line.AdServer);
         }
-        std::lock_guard<std::mutex> lock(SettingsLock);
-        settings.AdServer = line.AdServer;
+        SetAdServer(line.AdServer);
     } else {
         DebugLog(u"Using the Active Directory Global Cache");
         DeleteRegistryValue(key, AD_SERVER);
-        std::lock_guard<std::mutex> lock(SettingsLock);
-        settings.AdServer.Clear();
+        SetAdServer(nullptr);
     }
 
     bool loaded = true;
@@ -139,14 +136,12 @@ bool LoadSettings(const COMMAND_LINE& line, const REGISTRY_KEY& key) {
         } else {
             LogSetFailure(IDENT_SERVER, line.Server);
         }
-        std::lock_guard<std::mutex> lock(SettingsLock);
-        settings.IdentityServer = line.Server;
+        SetIdentityServer(line.Server);
     } else {
         STRING server;
         if (ReadRegistryString(key, IDENT_SERVER, server)) {
             DebugLog(u"Identity server = \"%s\"", server);
-            std::lock_guard<std::mutex> lock(SettingsLock);
-            settings.IdentityServer = std::move(server);
+            SetIdentityServer(server.Text());
         } else {
             ReportQueryFailure(IDENT_SERVER, GetLastErrorCode());
             loaded = false;
