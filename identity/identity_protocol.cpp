@@ -152,6 +152,11 @@ uint32_t IDENTITY_PROTOCOL::Wait(uint32_t seconds, uint32_t wanted) { return Wai
 
 uint32_t IDENTITY_PROTOCOL::WaitMs(uint32_t milliseconds, uint32_t wanted) {
     if (!TimerHandle.Set(-static_cast<int64_t>(milliseconds) * 10000, milliseconds)) return PROTOCOL_WAIT_ERROR;
+    // However the wait ends, its timer stops with it.
+    struct DISARM {
+        WAITABLE_TIMER& Timer;
+        ~DISARM() { Timer.Cancel(); }
+    } disarm{TimerHandle};
     DebugLogEx(DBGOUT_CUSTOM2, u"IDENTITY_PROTOCOL::Wait for events = [%s]", EventNames(wanted));
 
     for (;;) {
@@ -167,24 +172,16 @@ uint32_t IDENTITY_PROTOCOL::WaitMs(uint32_t milliseconds, uint32_t wanted) {
                 DebugLogText(u"IDENTITY_PROTOCOL::Wait: Service shutting down");
                 Disconnected = true;
                 connection.Disconnect();
-                TimerHandle.Cancel();
                 return PROTOCOL_WAIT_STOPPING;
             case 1: {
-                uint32_t pending = 0;
-                {
-                    std::lock_guard lock(Lock);
-                    pending = PendingEvents;
-                }
-                DebugLogEx(DBGOUT_CUSTOM2, u"IDENTITY_PROTOCOL::Wait events signaled = [%s]", EventNames(pending));
                 std::lock_guard lock(Lock);
+                DebugLogEx(DBGOUT_CUSTOM2, u"IDENTITY_PROTOCOL::Wait events signaled = [%s]", EventNames(PendingEvents));
                 if (PendingEvents & PROTOCOL_EVENT_ERROR) {
                     PendingEvents = 0;
-                    TimerHandle.Cancel();
                     return PROTOCOL_WAIT_ERROR;
                 }
                 if ((PendingEvents & wanted) == wanted) {
                     PendingEvents = 0;
-                    TimerHandle.Cancel();
                     return PROTOCOL_WAIT_SIGNALED;
                 }
                 break;
@@ -198,12 +195,10 @@ uint32_t IDENTITY_PROTOCOL::WaitMs(uint32_t milliseconds, uint32_t wanted) {
             case WAIT_FAILED_RESULT: {
                 uint32_t code = GetLastErrorCode();
                 DebugLog(u"IDENTITY_PROTOCOL::Wait: Wait failed. %s. Error code = %lu.", GetErrorText(code), code);
-                TimerHandle.Cancel();
                 return PROTOCOL_WAIT_ERROR;
             }
             default:
                 DebugLog(u"IDENTITY_PROTOCOL::Wait: Unexpected wait result = %ld", static_cast<int32_t>(result));
-                TimerHandle.Cancel();
                 return PROTOCOL_WAIT_ERROR;
         }
     }

@@ -129,8 +129,6 @@ uint8_t OperatingSystemCode() {
 
 bool IdentityReportLogon(IDENTITY_REQUEST& request, const IP_ADDRESS& address, const char16_t* addressText,
                          const char16_t* userName, const char16_t* computerName) {
-    ClearPositions(request);
-
     IDENTITY_SECTION user;
     IDENTITY_SECTION computer;
     user.Name = ShortenAccountDomain(userName);
