@@ -17,10 +17,10 @@
 #include <string>
 #include <vector>
 
+#include "base/error_codes.h"
 #include "eventlog/event_log.h"
-#include "platform/error_codes.h"
+#include "eventlog/event_log_context.h"
 #include "platform/posix/event_log_store.h"
-#include "service/command_line.h"
 #include "tools/qvevt/evtx_reader.h"
 
 namespace qv {
@@ -104,10 +104,10 @@ std::vector<NEW_EVENT_RECORD> SharedLogRecords(std::string& problem) {
 // Reads the whole log from its oldest record, as the reader's batches do, and dispatches every
 // record in the buffer it was read into.
 void ReadWholeLog(benchmark::State& state, const char16_t* logName) {
-    COMMAND_LINE switches;
+    DUMP_SWITCHES switches;
     uint64_t records = 0;
     for (auto _ : state) {
-        EVENT_LOG log(switches);
+        EVENT_LOG log(EVENT_LOG_CONTEXT{switches});
         EVENT stop;
         if (!stop.Create(true, false) || !log.Open(logName, stop)) {
             state.SkipWithError("cannot open the log");

@@ -14,10 +14,8 @@
 
 #include "identity/identity_protocol.h"
 #include "identity/identity_request.h"
-#include "service/command_line.h"
-#include "service/service_host.h"
-#include "service/settings.h"
 #include "support/debug_log.h"
+#include "tests/identity/test_identity_settings.h"
 
 extern char** environ;
 
@@ -57,11 +55,11 @@ private:
 void LogonReports(benchmark::State& state, uint32_t protocol) {
     static REFERENCE_SERVER server;
     SetDebugOutputMode(0);
-    StopServiceEvent().Create(true, false);
-    SetIdentityServer(STRING(SERVER_ADDRESS).Text());
-    Settings().IdentityProtocol = protocol;
+    test::IDENTITY_SETTINGS settings;
+    settings.SetServer(STRING(SERVER_ADDRESS).Text());
+    settings.SetProtocol(protocol);
 
-    IDENTITY_PROTOCOL connection;
+    IDENTITY_PROTOCOL connection(settings.Context());
     SetCurrentConnection(&connection);
     if (!connection.Connect()) {
         state.SkipWithError("the reference identity server cannot be reached");
@@ -77,7 +75,6 @@ void LogonReports(benchmark::State& state, uint32_t protocol) {
     state.SetItemsProcessed(state.iterations());
     state.counters["failures"] = static_cast<double>(failures);
     SetCurrentConnection(nullptr);
-    StopServiceEvent().Close();
 }
 
 BENCHMARK_CAPTURE(LogonReports, plain_tcp, PROTOCOL_TCP)->UseRealTime()->MinTime(2.0);

@@ -2,7 +2,7 @@
 // carries them.
 #include <benchmark/benchmark.h>
 
-#include "eventlog/directory.h"
+#include "directory/directory.h"
 #include "identity/identity_request.h"
 #include "support/format.h"
 

@@ -2,14 +2,12 @@
 
 #include <utility>
 
-#include "eventlog/event_log_record.h"
+#include "base/error_codes.h"
 #include "eventlog/record_dump.h"
-#include "platform/error_codes.h"
+#include "platform/error_text.h"
+#include "platform/event_log_record.h"
 #include "platform/last_error.h"
-#include "service/command_line.h"
-#include "service/service_host.h"
 #include "support/debug_log.h"
-#include "support/error_text.h"
 
 namespace qv {
 
@@ -53,9 +51,9 @@ void WalkRecords(const uint8_t* buffer, uint32_t size, const char16_t* operation
 
 }  // namespace
 
-EVENT_LOG::EVENT_LOG(const COMMAND_LINE& commandLine, std::unique_ptr<EVENT_LOG_API> api,
+EVENT_LOG::EVENT_LOG(const EVENT_LOG_CONTEXT& context, std::unique_ptr<EVENT_LOG_API> api,
                      const EVENT_LOG_TIMING& timing)
-    : CommandLine(commandLine), Api(std::move(api)), Timing(timing), LastExpiry(TIME_VALUE::Now()) {}
+    : Context(context), Api(std::move(api)), Timing(timing), LastExpiry(TIME_VALUE::Now()) {}
 
 EVENT_LOG::~EVENT_LOG() { Close(); }
 
@@ -72,7 +70,7 @@ bool EVENT_LOG::Open(const char16_t* logName, const WAITABLE& stopEvent) {
         const uint32_t result = Api->Wait(objects, Timing.OpenRetryMs);
         if (result == 0) return false;
         if (result == WAIT_TIMED_OUT) continue;
-        StopService(u"open event log wait failure");
+        Context.RequestStop(u"open event log wait failure");
         return false;
     }
 }
@@ -248,9 +246,9 @@ bool EVENT_LOG::DispatchRecord(const uint8_t* bytes, uint32_t length, RECORD_RAN
     }
     const EVENT_KIND* kind = FindEventKind(Record.EventID);
     if (kind != nullptr && kind->Handler != nullptr) {
-        if (CommandLine.DumpPertinent) DumpRecord(Record, *this, DISPATCH_DUMP_CONTENT);
+        if (Switches().DumpPertinent) DumpRecord(Record, *this, DISPATCH_DUMP_CONTENT);
         RunHandler(*kind, Record);
-    } else if (CommandLine.DumpNonPertinent) {
+    } else if (Switches().DumpNonPertinent) {
         DumpRecord(Record, *this, DISPATCH_DUMP_CONTENT);
     }
     Record.Strings.clear();

@@ -6,17 +6,16 @@
 #include <cstdint>
 #include <memory>
 
+#include "base/byte_buffer.h"
+#include "base/string.h"
 #include "eventlog/event_handlers.h"
+#include "eventlog/event_log_context.h"
 #include "eventlog/event_record.h"
 #include "platform/event_log.h"
 #include "platform/wait.h"
-#include "support/byte_buffer.h"
-#include "support/string.h"
 #include "support/time_value.h"
 
 namespace qv {
-
-struct COMMAND_LINE;
 
 // Results of EVENT_LOG::Process.
 constexpr uint32_t PROCESS_FAILED = 0;
@@ -41,7 +40,7 @@ constexpr uint32_t RECORD_BUFFER_SIZE = 65536;
 
 class EVENT_LOG {
 public:
-    EVENT_LOG(const COMMAND_LINE& commandLine, std::unique_ptr<EVENT_LOG_API> api = CreateSystemEventLog(),
+    EVENT_LOG(const EVENT_LOG_CONTEXT& context, std::unique_ptr<EVENT_LOG_API> api = CreateSystemEventLog(),
               const EVENT_LOG_TIMING& timing = EVENT_LOG_TIMING());
     EVENT_LOG(const EVENT_LOG&) = delete;
     EVENT_LOG& operator=(const EVENT_LOG&) = delete;
@@ -64,7 +63,7 @@ public:
     void Expire();
 
     const STRING& LogName() const { return Name; }
-    const COMMAND_LINE& Switches() const { return CommandLine; }
+    const DUMP_SWITCHES& Switches() const { return Context.Switches; }
     const TIME_VALUE& LastExpiryTime() const { return LastExpiry; }
 
 protected:
@@ -76,7 +75,7 @@ private:
     uint32_t CountRecords(uint32_t flags, BYTE_BUFFER& buffer, RECORD_RANGE& range);
     uint32_t ReadBatch(BYTE_BUFFER& buffer, RECORD_RANGE& range);
 
-    const COMMAND_LINE& CommandLine;
+    EVENT_LOG_CONTEXT Context;
     std::unique_ptr<EVENT_LOG_API> Api;
     EVENT_LOG_TIMING Timing;
     STRING Name;

@@ -1,7 +1,7 @@
 #include "eventlog/event_record.h"
 
 
-#include "eventlog/event_log_record.h"
+#include "platform/event_log_record.h"
 
 namespace qv {
 

@@ -1,16 +1,13 @@
 #include "eventlog/record_dump.h"
 
+#include "base/error_codes.h"
 #include "eventlog/event_handlers.h"
 #include "eventlog/event_log.h"
 #include "eventlog/event_record.h"
-#include "platform/error_codes.h"
+#include "platform/error_text.h"
 #include "platform/event_message.h"
 #include "platform/event_source.h"
-#include "platform/registry.h"
-#include "service/command_line.h"
-#include "service/registry_values.h"
 #include "support/debug_log.h"
-#include "support/error_text.h"
 #include "support/event_reporter.h"
 #include "support/number_text.h"
 #include "support/time_value.h"
@@ -137,18 +134,16 @@ bool InsertReplacementStrings(STRING& text, const std::vector<const char16_t*>& 
 
 bool GetEventMessageFile(const char16_t* logName, const char16_t* sourceName, STRING& files) {
     if (IsFilePath(logName)) return false;
-    if (BuiltInEventMessageFiles(logName, sourceName, files)) return true;
-
-    const STRING subkey = Format(u"SYSTEM\\CurrentControlSet\\services\\EventLog\\%s\\%s", logName, sourceName);
-    REGISTRY_KEY key;
-    const uint32_t code = key.Open(subkey.Text(), false);
+    STRING value;
+    STRING unopenedKey;
+    const uint32_t code = FindEventMessageFiles(logName, sourceName, value, unopenedKey);
     if (code != ERR_SUCCESS) {
-        EventReporter().ReportEvent(EVENT_TYPE_ERROR, MSG_OPEN_REGISTRY_KEY, GetErrorText(code), DecimalText(code),
-                                    Format(u"%s\\%s", SETTINGS_ROOT_NAME, subkey));
+        if (!unopenedKey.IsEmpty()) {
+            EventReporter().ReportEvent(EVENT_TYPE_ERROR, MSG_OPEN_REGISTRY_KEY, GetErrorText(code), DecimalText(code),
+                                        unopenedKey);
+        }
         return false;
     }
-    STRING value;
-    if (!ReadRegistryString(key, u"EventMessageFile", value)) return false;
 
     const uint32_t expandCode = ExpandEnvironmentText(value.Text(), files);
     if (expandCode != ERR_SUCCESS) {

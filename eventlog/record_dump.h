@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "support/string.h"
+#include "base/string.h"
 
 namespace qv {
 

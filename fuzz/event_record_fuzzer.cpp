@@ -8,12 +8,12 @@
 #include <memory>
 #include <vector>
 
+#include "base/error_codes.h"
 #include "eventlog/event_log.h"
+#include "eventlog/event_log_context.h"
 #include "eventlog/event_record.h"
 #include "eventlog/record_dump.h"
-#include "platform/error_codes.h"
 #include "platform/event_log.h"
-#include "service/command_line.h"
 #include "support/debug_log.h"
 #include "support/debug_log_test_hooks.h"
 
@@ -111,10 +111,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 0x7FFFF) return 0;  // no read of the log delivers more
     QuietLog();
 
-    COMMAND_LINE switches;
+    DUMP_SWITCHES switches;
     switches.DumpPertinent = true;
     switches.DumpNonPertinent = true;
-    EVENT_LOG log(switches, std::make_unique<ONE_BUFFER_LOG>(data, size));
+    EVENT_LOG log(EVENT_LOG_CONTEXT{switches}, std::make_unique<ONE_BUFFER_LOG>(data, size));
     EVENT stop;
     EVENT settingsChanged;
     if (!stop.Create(true, false) || !settingsChanged.Create(false, false)) return 0;

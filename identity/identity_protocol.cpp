@@ -4,12 +4,10 @@
 #include <chrono>
 #include <cstring>
 
+#include "platform/error_text.h"
 #include "platform/last_error.h"
-#include "service/command_line.h"
-#include "service/service_host.h"
-#include "service/settings.h"
+#include "platform/system_text.h"
 #include "support/debug_log.h"
-#include "support/error_text.h"
 #include "support/format.h"
 
 namespace qv {
@@ -48,13 +46,19 @@ STRING EventNames(uint32_t mask) {
 IDENTITY_PROTOCOL* CurrentConnection() { return Current.load(); }
 void SetCurrentConnection(IDENTITY_PROTOCOL* connection) { Current.store(connection); }
 
-IDENTITY_PROTOCOL::IDENTITY_PROTOCOL() : SecureConnection(*this), PlainConnection(*this) {
+IDENTITY_PROTOCOL::IDENTITY_PROTOCOL(IDENTITY_CONTEXT context)
+    : Environment(std::move(context)), SecureConnection(*this), PlainConnection(*this) {
     STRING_A setting;
     FormatString(setting, "SSLEnabledProtocols=%u", SECURE_PROTOCOLS);
     SecureConnection.Config(setting.Text());
     // A failure here shows later as a failed wait, which every caller handles.
     EventsHandle.Create(false);
     TimerHandle.Create(false);
+    if (Environment.StopEvent == nullptr) NeverSet.Create(true, false);
+}
+
+const WAITABLE& IDENTITY_PROTOCOL::StopEvent() const {
+    return Environment.StopEvent != nullptr ? *Environment.StopEvent : NeverSet;
 }
 
 IDENTITY_PROTOCOL::~IDENTITY_PROTOCOL() {
@@ -92,7 +96,7 @@ bool IDENTITY_PROTOCOL::ConnectWith(uint32_t mode, uint32_t port, const char16_t
 bool IDENTITY_PROTOCOL::ConnectByProtocol() {
     ConnectionInUse().SetTimeout(IDENTITY_TIMEOUT_SECONDS);
     bool connected = false;
-    uint32_t protocol = Settings().IdentityProtocol.load();
+    uint32_t protocol = Environment.IdentityProtocol();
     if (protocol == PROTOCOL_SECURE_TCP) {
         connected = ConnectSecure();
     } else if (protocol == PROTOCOL_TCP) {
@@ -110,13 +114,13 @@ bool IDENTITY_PROTOCOL::ConnectByProtocol() {
 }
 
 bool IDENTITY_PROTOCOL::Connect() {
-    Server = GetIdentityServer();
+    Server = Environment.IdentityServer();
     return ConnectByProtocol();
 }
 
 bool IDENTITY_PROTOCOL::PersistentConnect() {
     for (;;) {
-        Server = GetIdentityServer();
+        Server = Environment.IdentityServer();
         DebugLogEx(DBGOUT_VERBOSE, u"Connecting to Identity server = \"%s\" ...", Server);
         if (ConnectByProtocol()) {
             DebugLog(u"Connected to Identity server = \"%s\" ...", Server);
@@ -124,8 +128,8 @@ bool IDENTITY_PROTOCOL::PersistentConnect() {
         }
         DebugLog(u"Connect to Identity server = \"%s\" failed", Server);
 
-        const WAITABLE* objects[] = {&StopServiceEvent(), &SettingsChangedEvent()};
-        uint32_t result = WaitForAny(objects, RetryPauseMs);
+        const WAITABLE* objects[] = {&StopEvent(), Environment.SettingsChangedEvent};
+        uint32_t result = WaitForAny(std::span(objects, Environment.SettingsChangedEvent != nullptr ? 2 : 1), RetryPauseMs);
         if (result == 0) {
             DebugLogText(u"IDENTITY_PROTOCOL::PersistentConnect Service stop signaled");
             return false;
@@ -143,7 +147,7 @@ bool IDENTITY_PROTOCOL::PersistentConnect() {
         }
         STRING reason;
         FormatString(reason, u"Unexpected Identity connect wait result = %lu", result);
-        StopService(reason.Text());
+        Environment.RequestStop(reason.Text());
         return false;
     }
 }
@@ -164,7 +168,7 @@ uint32_t IDENTITY_PROTOCOL::WaitMs(uint32_t milliseconds, uint32_t wanted) {
         connection.PumpEvents();
         // Besides the three objects of the wait, the component's own activity: a response
         // is taken the moment it arrives instead of at the next slice.
-        const WAITABLE* objects[] = {&StopServiceEvent(), &EventsHandle, &TimerHandle, &connection.ActivityHandle()};
+        const WAITABLE* objects[] = {&StopEvent(), &EventsHandle, &TimerHandle, &connection.ActivityHandle()};
         uint32_t count = connection.ActivityHandle().IsValid() ? 4 : 3;
         uint32_t result = WaitForAny(std::span(objects, count), WAIT_SLICE_MS);
         switch (result) {
@@ -259,8 +263,8 @@ bool IDENTITY_PROTOCOL::Receive(BYTE_BUFFER& received) {
 }
 
 bool IDENTITY_PROTOCOL::ServerChanged() {
-    STRING configured = GetIdentityServer();
-    if (configured.EqualsIgnoringCase(Server)) return false;
+    STRING configured = Environment.IdentityServer();
+    if (EqualsIgnoringCase(configured, Server)) return false;
     Server = std::move(configured);
     return true;
 }

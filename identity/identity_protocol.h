@@ -8,10 +8,11 @@
 #include <cstdint>
 #include <mutex>
 
+#include "base/byte_buffer.h"
+#include "base/string.h"
+#include "identity/identity_context.h"
 #include "identity/identity_tcp.h"
 #include "platform/wait.h"
-#include "support/byte_buffer.h"
-#include "support/string.h"
 
 namespace qv {
 
@@ -43,7 +44,7 @@ STRING EventNames(uint32_t mask);
 
 class IDENTITY_PROTOCOL {
 public:
-    IDENTITY_PROTOCOL();
+    explicit IDENTITY_PROTOCOL(IDENTITY_CONTEXT context = IDENTITY_CONTEXT());
     IDENTITY_PROTOCOL(const IDENTITY_PROTOCOL&) = delete;
     IDENTITY_PROTOCOL& operator=(const IDENTITY_PROTOCOL&) = delete;
     ~IDENTITY_PROTOCOL();
@@ -68,6 +69,7 @@ public:
     void DiscardReceived();
 
     const STRING& ServerName() const { return Server; }
+    const IDENTITY_CONTEXT& Context() const { return Environment; }
     uint32_t ConnectionMode = CONNECTION_MODE_NONE;
     bool Disconnected = true;
 
@@ -81,6 +83,10 @@ private:
     bool ConnectByProtocol();
     uint32_t WaitMs(uint32_t milliseconds, uint32_t wanted);
 
+    const WAITABLE& StopEvent() const;
+
+    IDENTITY_CONTEXT Environment;
+    EVENT NeverSet;  // stands in for a stop event when the context has none
     STRING Server;
     std::mutex Lock;  // guards PendingEvents and ReceiveBuffer against the event operations
     IDENTITY_TCPS SecureConnection;

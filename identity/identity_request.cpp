@@ -3,11 +3,10 @@
 #include <cstring>
 #include <vector>
 
-#include "eventlog/directory.h"
+#include "base/program_version.h"
+#include "directory/directory.h"
 #include "identity/identity_protocol.h"
 #include "platform/os_version.h"
-#include "service/settings.h"
-#include "service/version.h"
 #include "support/debug_log.h"
 #include "support/format.h"
 #include "support/item_list.h"
@@ -141,11 +140,11 @@ bool IdentityReportLogon(IDENTITY_REQUEST& request, const IP_ADDRESS& address, c
              user.Present ? user.Name.Text() : u"<N/A>", computer.Present ? computer.Name.Text() : u"<N/A>", version,
              addressText);
 
+    IDENTITY_PROTOCOL* connection = CurrentConnection();
     DIRECTORY_BINDING binding;
-    STRING adServer = GetAdServer();
+    STRING adServer = connection != nullptr ? connection->Context().AdServer() : STRING();
     if (!adServer.IsEmpty()) binding.SetServer(adServer.Text());
 
-    IDENTITY_PROTOCOL* connection = CurrentConnection();
     GROUP_LIST groups;
     if (user.Present) {
         LookUpSection(binding, user, user.Name.Text());

@@ -5,10 +5,10 @@
 #include <atomic>
 #include <cstdint>
 
-#include "eventlog/directory.h"
+#include "base/byte_buffer.h"
+#include "base/string.h"
+#include "directory/directory.h"
 #include "identity/ip_address.h"
-#include "support/byte_buffer.h"
-#include "support/string.h"
 
 namespace qv {
 

@@ -5,11 +5,11 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
+#include "platform/error_text.h"
 #include "platform/host_resolver.h"
 #include "platform/last_error.h"
 #include "support/debug_log.h"
-#include "support/error_text.h"
 #include "support/number_text.h"
 
 namespace qv {

@@ -5,9 +5,9 @@
 
 #include <cstdint>
 
+#include "base/byte_buffer.h"
+#include "base/string.h"
 #include "platform/socket_address.h"
-#include "support/byte_buffer.h"
-#include "support/string.h"
 
 namespace qv {
 

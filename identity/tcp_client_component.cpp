@@ -4,10 +4,11 @@
 #include <cstring>
 #include <utility>
 
+#include "base/error_codes.h"
+#include "base/string.h"
 #include "identity/ip_port.h"
-#include "platform/error_codes.h"
-#include "support/error_text.h"
-#include "support/string.h"
+#include "platform/error_text.h"
+#include "support/debug_log.h"
 
 namespace qv {
 
@@ -279,8 +280,10 @@ void TCP_CLIENT_COMPONENT::AdvanceConnect() {
 void TCP_CLIENT_COMPONENT::StartHandshake() {
     Phase = PHASE::Handshaking;
     HandshakeDone = false;
-    Tls = CreateTlsClientSession(EnabledProtocols);
+    std::string failure;
+    Tls = CreateTlsClientSession(EnabledProtocols, failure);
     if (!Tls) {
+        DebugLogExA(DBGOUT_CUSTOM2, "TLS client session: %s", failure.c_str());
         FailTls("The TLS engine could not be initialised");
         return;
     }

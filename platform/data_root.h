@@ -2,7 +2,7 @@
 // named by the environment variable QUORVANE_DATA_ROOT, else /var/lib/quorvane.
 #pragma once
 
-#include "support/string.h"
+#include "base/string.h"
 
 namespace qv {
 

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "support/string.h"
+#include "base/string.h"
 
 namespace qv {
 
@@ -16,6 +16,14 @@ constexpr uint32_t ERR_MESSAGE_NOT_FOUND = 317;
 
 // True with the message files of a source when the platform knows them without the registry.
 bool BuiltInEventMessageFiles(const char16_t* logName, const char16_t* sourceName, STRING& files);
+
+// The message files (";"-separated, environment variables not yet expanded) of an event
+// source: what the platform knows itself, else the "EventMessageFile" value of the source's
+// key under HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\services\EventLog. 0 and the files;
+// otherwise the error code, with the full path of the key when the key itself could not be
+// opened (and an empty path when only the value is missing or unreadable).
+uint32_t FindEventMessageFiles(const char16_t* logName, const char16_t* sourceName, STRING& files,
+                               STRING& unopenedKey);
 
 // Expands %NAME% environment variables: 0 and the expansion, or the error code.
 uint32_t ExpandEnvironmentText(const char16_t* text, STRING& expanded);

@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "platform/types.h"
+#include "base/types.h"
 
 namespace qv {
 

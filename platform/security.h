@@ -30,7 +30,7 @@
 
 #include <cstdint>
 
-#include "support/string.h"
+#include "base/string.h"
 
 namespace qv {
 

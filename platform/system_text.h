@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "platform/types.h"
+#include "base/types.h"
 
 namespace qv {
 
@@ -20,5 +20,11 @@ bool LoadStringTableEntry(uint32_t number, MODULE_HANDLE module, STRING& text);
 // Compares two UTF-16 texts ignoring case the way the system does; <0, 0 or >0.
 int CompareTextIgnoringCase(const char16_t* left, uint32_t leftLength, const char16_t* right,
                             uint32_t rightLength);
+
+// The same comparison for whole texts; missing and empty texts are equal.
+bool EqualsIgnoringCase(const STRING& left, const char16_t* right);
+bool EqualsIgnoringCase(const STRING& left, const STRING& right);
+// UTF-8 texts, compared as their UTF-16 forms.
+bool EqualsIgnoringCase(const char* left, const char* right);
 
 }  // namespace qv

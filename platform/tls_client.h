@@ -55,7 +55,7 @@ public:
 };
 
 // enabledProtocols: TLS_PROTOCOL_* bits; versions the engine no longer allows are dropped.
-// Null when the engine cannot be initialised.
-std::unique_ptr<TLS_CLIENT_SESSION> CreateTlsClientSession(uint32_t enabledProtocols);
+// Null, with what went wrong in 'failure', when the engine cannot be initialised.
+std::unique_ptr<TLS_CLIENT_SESSION> CreateTlsClientSession(uint32_t enabledProtocols, std::string& failure);
 
 }  // namespace qv

@@ -10,8 +10,8 @@
 
 #include <cstdint>
 
-#include "support/byte_buffer.h"
-#include "support/string.h"
+#include "base/byte_buffer.h"
+#include "base/string.h"
 
 namespace qv {
 

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <span>
 
-#include "platform/types.h"
+#include "base/types.h"
 
 namespace qv {
 

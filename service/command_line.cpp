@@ -1,10 +1,11 @@
 #include "service/command_line.h"
 
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
+#include "platform/error_text.h"
 #include "platform/last_error.h"
-#include "service/registry_values.h"
+#include "platform/registry_values.h"
+#include "platform/system_text.h"
 #include "support/debug_log.h"
-#include "support/error_text.h"
 
 namespace qv {
 
@@ -13,7 +14,7 @@ namespace {
 constexpr const char16_t* DEBUG_OUTPUT_VALUE = u"DebugOutput";
 constexpr const char16_t* ENVIRONMENT_VARIABLE = u"Quorvane";
 
-bool Is(const char16_t* name, const char16_t* switchName) { return STRING(name).EqualsIgnoringCase(switchName); }
+bool Is(const char16_t* name, const char16_t* switchName) { return EqualsIgnoringCase(STRING(name), switchName); }
 
 // A bad switch is quoted by its name, without the prefix; a bad value by the value itself.
 

@@ -6,17 +6,15 @@
 
 #include <cstdint>
 
+#include "base/string.h"
+#include "eventlog/event_log_context.h"
+#include "identity/identity_context.h"
 #include "platform/registry.h"
-#include "support/string.h"
 
 namespace qv {
 
-constexpr uint32_t PROTOCOL_AUTOMATIC = 0;
-constexpr uint32_t PROTOCOL_SECURE_TCP = 1;
-constexpr uint32_t PROTOCOL_TCP = 2;
-constexpr uint32_t PROTOCOL_NOT_GIVEN = 0xFFFFFFFF;
-
-struct COMMAND_LINE {
+// The dump switches are the reader's view of this record.
+struct COMMAND_LINE : DUMP_SWITCHES {
     const char16_t* const* Arguments = nullptr;
     const char16_t* const* ArgumentsEnd = nullptr;
     const char16_t* Server = nullptr;
@@ -31,9 +29,6 @@ struct COMMAND_LINE {
     bool ClearSavedMode = false;
     bool Application = false;
     bool ConfigureOnly = false;
-    bool DumpPertinent = false;
-    bool DumpNonPertinent = false;
-    bool MiniDump = false;
     bool ReportMode = false;
     bool ReportIdentity = false;
     bool ReportHeartbeat = false;

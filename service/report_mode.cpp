@@ -1,9 +1,10 @@
 #include "service/report_mode.h"
 
+#include "base/error_codes.h"
 #include "identity/identity_protocol.h"
 #include "identity/identity_request.h"
 #include "platform/computer_name.h"
-#include "platform/error_codes.h"
+#include "platform/system_text.h"
 #include "service/command_line.h"
 #include "service/service_host.h"
 #include "service/settings.h"
@@ -89,7 +90,7 @@ void ReportOnce() {
     STRING defaultUser, defaultComputer;
     FormatString(defaultUser, u"%s\\%s", domain, account);
     // A local account's domain is the computer itself.
-    if (domain.EqualsIgnoringCase(computer)) {
+    if (EqualsIgnoringCase(domain, computer)) {
         defaultComputer = computer;
     } else {
         FormatString(defaultComputer, u"%s\\%s", domain, computer);
@@ -105,7 +106,7 @@ int RunReportMode() {
     LoadSettings(line, SettingsKey());
     SaveDebugOutputMode(line, SettingsKey());
     if (line.ReportIdentity) {
-        IDENTITY_PROTOCOL connection;
+        IDENTITY_PROTOCOL connection(ServiceIdentityContext());
         SetCurrentConnection(&connection);
         ReportOnce();
         SetCurrentConnection(nullptr);

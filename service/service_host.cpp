@@ -1,16 +1,16 @@
 #include "service/service_host.h"
 
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
+#include "platform/error_text.h"
 #include "platform/last_error.h"
 #include "platform/os_version.h"
 #include "platform/process_setup.h"
+#include "platform/registry_values.h"
 #include "platform/thread.h"
 #include "service/command_line.h"
-#include "service/registry_values.h"
 #include "service/settings.h"
 #include "service/version.h"
 #include "support/debug_log.h"
-#include "support/error_text.h"
 #include "support/event_reporter.h"
 #include "support/number_text.h"
 #include "support/security.h"
@@ -80,6 +80,19 @@ void LookUpAnonymousLogonName() {
 }
 
 }  // namespace
+
+IDENTITY_CONTEXT ServiceIdentityContext() {
+    IDENTITY_CONTEXT context;
+    context.IdentityServer = GetIdentityServer;
+    context.IdentityProtocol = [] { return Settings().IdentityProtocol.load(); };
+    context.AdServer = GetAdServer;
+    context.StopEvent = StopServiceEvent().IsValid() ? &StopServiceEvent() : nullptr;
+    context.SettingsChangedEvent = SettingsChangedEvent().IsValid() ? &SettingsChangedEvent() : nullptr;
+    context.RequestStop = StopService;
+    return context;
+}
+
+EVENT_LOG_CONTEXT ServiceEventLogContext() { return EVENT_LOG_CONTEXT{CommandLine(), StopService}; }
 
 EVENT& StopServiceEvent() {
     static EVENT event;

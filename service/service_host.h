@@ -3,9 +3,11 @@
 // the initialisation and clean-up around the work itself.
 #pragma once
 
+#include "base/string.h"
+#include "eventlog/event_log_context.h"
+#include "identity/identity_context.h"
 #include "platform/registry.h"
 #include "platform/wait.h"
-#include "support/string.h"
 
 namespace qv {
 
@@ -18,6 +20,11 @@ EVENT& SettingsChangedEvent();
 
 // Callable from any thread; the stop is reported once.
 void StopService(const char16_t* reason);
+
+// What the identity connection and the Security log reader are handed: the settings through
+// their locking accessors, the service's events (those that exist now), and StopService.
+IDENTITY_CONTEXT ServiceIdentityContext();
+EVENT_LOG_CONTEXT ServiceEventLogContext();
 
 // Reads the program's own version resource and lets reported events be echoed into the
 // log from the program's message table.

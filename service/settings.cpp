@@ -2,12 +2,12 @@
 
 #include <mutex>
 
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
+#include "platform/error_text.h"
 #include "platform/last_error.h"
-#include "service/registry_values.h"
+#include "platform/registry_values.h"
 #include "service/service_host.h"
 #include "support/debug_log.h"
-#include "support/error_text.h"
 #include "support/event_reporter.h"
 #include "support/number_text.h"
 

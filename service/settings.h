@@ -5,9 +5,9 @@
 #include <atomic>
 #include <cstdint>
 
+#include "base/string.h"
 #include "platform/registry.h"
 #include "service/command_line.h"
-#include "support/string.h"
 
 namespace qv {
 

@@ -12,10 +12,10 @@
 #include <new>
 #include <utility>
 
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
+#include "platform/error_text.h"
 #include "platform/thread.h"
 #include "support/debug_log_internal.h"
-#include "support/error_text.h"
 #include "support/format.h"
 
 namespace qv {

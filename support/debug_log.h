@@ -5,9 +5,9 @@
 
 #include <cstdint>
 
+#include "base/format_arg.h"
+#include "base/string.h"
 #include "support/format.h"
-#include "support/format_arg.h"
-#include "support/string.h"
 
 namespace qv {
 

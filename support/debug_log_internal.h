@@ -10,13 +10,13 @@
 #include <cstdint>
 #include <mutex>
 
+#include "base/format_arg.h"
+#include "base/string.h"
 #include "platform/files.h"
 #include "platform/thread.h"
 #include "platform/wait.h"
 #include "support/debug_log.h"
 #include "support/debug_log_test_hooks.h"
-#include "support/format_arg.h"
-#include "support/string.h"
 #include "support/time_value.h"
 
 namespace qv {

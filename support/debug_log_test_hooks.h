@@ -10,8 +10,8 @@
 
 #include <cstdint>
 
+#include "base/string.h"
 #include "platform/files.h"
-#include "support/string.h"
 #include "support/time_value.h"
 
 namespace qv {

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <utility>
 
-#include "support/resource_string.h"
-#include "support/utf.h"
+#include "base/utf.h"
+#include "platform/resource_string.h"
 
 namespace qv {
 

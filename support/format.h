@@ -16,9 +16,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/types.h"
-#include "support/format_arg.h"
-#include "support/string.h"
+#include "base/format_arg.h"
+#include "base/string.h"
+#include "base/types.h"
 
 namespace qv {
 

@@ -36,7 +36,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
 #include "platform/last_error.h"
 #include "support/format.h"
 #include "support/number_text.h"

@@ -11,8 +11,8 @@
 #include <cstdint>
 #include <initializer_list>
 
-#include "support/byte_buffer.h"
-#include "support/format_arg.h"
+#include "base/byte_buffer.h"
+#include "base/format_arg.h"
 
 namespace qv {
 

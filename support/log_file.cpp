@@ -7,12 +7,13 @@
 // Windows, "/" on POSIX).
 #include <mutex>
 
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
+#include "platform/error_text.h"
 #include "platform/files.h"
 #include "platform/last_error.h"
+#include "platform/system_text.h"
 #include "support/debug_log.h"
 #include "support/debug_log_internal.h"
-#include "support/error_text.h"
 #include "support/format.h"
 
 namespace qv {
@@ -261,9 +262,9 @@ bool SetLogPath(LOG_PATH_PART directory, LOG_PATH_PART name, LOG_PATH_PART exten
     // The extension: the two usual ones in their usual spelling.
     if (extension.Text != nullptr) {
         const STRING text(extension.Text);
-        if (text.EqualsIgnoringCase(DEFAULT_LOG_EXTENSION)) {
+        if (EqualsIgnoringCase(text, DEFAULT_LOG_EXTENSION)) {
             state.Extension.Assign(DEFAULT_LOG_EXTENSION);
-        } else if (text.EqualsIgnoringCase(ALTERNATE_LOG_EXTENSION)) {
+        } else if (EqualsIgnoringCase(text, ALTERNATE_LOG_EXTENSION)) {
             state.Extension.Assign(ALTERNATE_LOG_EXTENSION);
         } else {
             state.Extension = text;
@@ -274,7 +275,7 @@ bool SetLogPath(LOG_PATH_PART directory, LOG_PATH_PART name, LOG_PATH_PART exten
 
     // Never the program itself.
     STRING path = ComposeLogPath();
-    if (haveProgram && path.EqualsIgnoringCase(program)) {
+    if (haveProgram && EqualsIgnoringCase(path, program)) {
         if (name.Text == nullptr && name.Code == LOG_PATH_PROGRAM_STEM) {
             state.BaseName = programFile;
         } else {
@@ -294,7 +295,7 @@ bool SetLogPath(LOG_PATH_PART directory, LOG_PATH_PART name, LOG_PATH_PART exten
         }
     }
 
-    if (state.LogFile.IsOpen() && !path.EqualsIgnoringCase(previous)) state.LogFile.Close();
+    if (state.LogFile.IsOpen() && !EqualsIgnoringCase(path, previous)) state.LogFile.Close();
 
     // Can a file be made there? Tried with a new file, so the log file itself is never
     // touched: when it exists, a neighbour with a number appended stands in for it.

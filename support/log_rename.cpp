@@ -10,7 +10,7 @@
 #include <mutex>
 #include <utility>
 
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
 #include "platform/thread.h"
 #include "platform/wait.h"
 #include "support/debug_log.h"

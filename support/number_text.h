@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "support/string.h"
+#include "base/string.h"
 
 namespace qv {
 

@@ -6,10 +6,10 @@
 #include <mutex>
 #include <utility>
 
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
+#include "platform/error_text.h"
 #include "platform/last_error.h"
 #include "support/debug_log.h"
-#include "support/error_text.h"
 #include "support/format.h"
 
 namespace qv {

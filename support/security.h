@@ -10,9 +10,9 @@
 #include <memory>
 #include <span>
 
+#include "base/byte_buffer.h"
+#include "base/string.h"
 #include "platform/security.h"
-#include "support/byte_buffer.h"
-#include "support/string.h"
 
 namespace qv {
 

@@ -2,9 +2,9 @@
 
 #include <vector>
 
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
+#include "platform/error_text.h"
 #include "platform/last_error.h"
-#include "support/error_text.h"
 #include "support/time_value.h"
 
 namespace qv {

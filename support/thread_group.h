@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <initializer_list>
 
+#include "base/format_arg.h"
+#include "base/string.h"
 #include "platform/thread.h"
-#include "support/format_arg.h"
-#include "support/string.h"
 
 namespace qv {
 

@@ -3,8 +3,8 @@
 // system call; only Now and the time-zone conversions ask the system.
 #include "support/time_value.h"
 
+#include "base/error_codes.h"
 #include "platform/clock.h"
-#include "platform/error_codes.h"
 #include "platform/last_error.h"
 
 namespace qv {

@@ -1,6 +1,6 @@
 #include "support/version.h"
 
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
 #include "platform/last_error.h"
 #include "support/format.h"
 

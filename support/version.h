@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <initializer_list>
 
+#include "base/string.h"
 #include "platform/version_resource.h"
-#include "support/string.h"
 
 namespace qv {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "support/string.h"
+#include "base/string.h"
 
 namespace qv::test {
 

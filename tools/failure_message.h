@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <string>
 
-#include "support/error_text.h"
+#include "base/string.h"
+#include "platform/error_text.h"
 #include "support/format.h"
-#include "support/string.h"
 
 namespace qv {
 

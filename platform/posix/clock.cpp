@@ -7,7 +7,7 @@
 
 #include <cerrno>
 
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
 #include "platform/last_error.h"
 
 namespace qv {

@@ -5,9 +5,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
+#include "base/string.h"
 #include "platform/last_error.h"
-#include "support/string.h"
 
 namespace qv {
 

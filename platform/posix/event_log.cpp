@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
 #include "platform/last_error.h"
 #include "platform/posix/event_log_store.h"
 #include "platform/posix/folder_watcher.h"

@@ -11,13 +11,13 @@
 #include <cstring>
 #include <random>
 
+#include "base/error_codes.h"
+#include "base/string.h"
 #include "platform/data_root.h"
-#include "platform/error_codes.h"
 #include "platform/event_log.h"
 #include "platform/last_error.h"
 #include "platform/posix/guarded_call.h"
 #include "platform/posix/reg_file.h"
-#include "support/string.h"
 
 namespace qv {
 

@@ -28,7 +28,7 @@
 #include <string>
 #include <vector>
 
-#include "eventlog/event_log_record.h"
+#include "platform/event_log_record.h"
 #include "platform/posix/file_descriptor.h"
 
 namespace qv {

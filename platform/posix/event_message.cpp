@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
 
 namespace qv {
 

@@ -17,10 +17,10 @@
 #include <mutex>
 #include <new>
 
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
+#include "base/message_format.h"
 #include "platform/last_error.h"
 #include "resources/message_table.h"
-#include "support/message_format.h"
 
 namespace qv {
 

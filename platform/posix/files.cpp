@@ -17,9 +17,9 @@
 #include <cerrno>
 #include <utility>
 
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
+#include "base/string.h"
 #include "platform/last_error.h"
-#include "support/string.h"
 
 namespace qv {
 

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <new>
 
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
+#include "base/string.h"
 #include "platform/last_error.h"
-#include "support/string.h"
 
 namespace qv {
 

@@ -4,7 +4,7 @@
 
 #include <cerrno>
 
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
 
 namespace qv {
 

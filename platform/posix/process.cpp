@@ -10,9 +10,9 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
+#include "base/string.h"
 #include "platform/last_error.h"
-#include "support/string.h"
 
 namespace qv {
 

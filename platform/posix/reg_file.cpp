@@ -6,10 +6,10 @@
 #include <numeric>
 #include <string_view>
 
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
+#include "base/utf.h"
 #include "platform/registry.h"
 #include "platform/system_text.h"
-#include "support/utf.h"
 
 namespace qv {
 

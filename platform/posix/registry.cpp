@@ -37,15 +37,15 @@
 #include <utility>
 #include <vector>
 
+#include "base/error_codes.h"
+#include "base/string.h"
 #include "platform/data_root.h"
-#include "platform/error_codes.h"
 #include "platform/last_error.h"
 #include "platform/posix/file_descriptor.h"
 #include "platform/posix/folder_watcher.h"
 #include "platform/posix/guarded_call.h"
 #include "platform/posix/reg_file.h"
 #include "platform/system_text.h"
-#include "support/string.h"
 
 namespace qv {
 

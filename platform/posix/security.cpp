@@ -16,9 +16,10 @@
 #include <mutex>
 #include <new>
 
+#include "base/error_codes.h"
 #include "platform/data_root.h"
-#include "platform/error_codes.h"
 #include "platform/last_error.h"
+#include "platform/system_text.h"
 
 namespace qv {
 
@@ -395,7 +396,7 @@ bool LookupPrivilegeLuid(const char16_t* name, uint32_t& luidLow, int32_t& luidH
     if (name == nullptr) return Fail(ERR_INVALID_PARAMETER);
     const STRING wanted(name);
     for (const PRIVILEGE_NAME& privilege : PRIVILEGE_NAMES) {
-        if (wanted.EqualsIgnoringCase(privilege.Name)) {
+        if (EqualsIgnoringCase(wanted, privilege.Name)) {
             luidLow = privilege.Luid;
             luidHigh = 0;
             return true;

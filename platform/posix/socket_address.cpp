@@ -10,10 +10,10 @@
 #include <cstring>
 #include <string>
 
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
+#include "base/string.h"
+#include "base/utf.h"
 #include "platform/last_error.h"
-#include "support/string.h"
-#include "support/utf.h"
 
 namespace qv {
 

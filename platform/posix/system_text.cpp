@@ -5,10 +5,10 @@
 #include <cwctype>
 #include <locale.h>
 
+#include "base/string.h"
+#include "base/utf.h"
 #include "platform/system_text.h"
 #include "resources/string_table.h"
-#include "support/string.h"
-#include "support/utf.h"
 
 namespace qv {
 

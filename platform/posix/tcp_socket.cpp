@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
 #include "platform/last_error.h"
 
 namespace qv {

@@ -239,28 +239,40 @@ private:
 
 }  // namespace
 
-std::unique_ptr<TLS_CLIENT_SESSION> CreateTlsClientSession(uint32_t enabledProtocols) {
+std::unique_ptr<TLS_CLIENT_SESSION> CreateTlsClientSession(uint32_t enabledProtocols, std::string& failure) {
+    // What OpenSSL says went wrong, for the caller's log.
+    auto fail = [&failure](const char* call) {
+        char reason[256] = "";
+        ERR_error_string_n(ERR_get_error(), reason, sizeof reason);
+        failure = std::string(call) + " failed: " + reason;
+        ERR_clear_error();
+        return nullptr;
+    };
     SSL_CTX_PTR context(SSL_CTX_new(TLS_client_method()));
-    if (!context) return nullptr;
+    if (!context) return fail("SSL_CTX_new");
     int lowest = 0;
     int highest = 0;
     VersionRange(enabledProtocols, lowest, highest);
     // The security level stays as configured: versions it refuses simply are not offered.
-    if (lowest != 0 && SSL_CTX_set_min_proto_version(context.get(), lowest) != 1) return nullptr;
-    if (highest != 0 && SSL_CTX_set_max_proto_version(context.get(), highest) != 1) return nullptr;
+    if (lowest != 0 && SSL_CTX_set_min_proto_version(context.get(), lowest) != 1) {
+        return fail("SSL_CTX_set_min_proto_version");
+    }
+    if (highest != 0 && SSL_CTX_set_max_proto_version(context.get(), highest) != 1) {
+        return fail("SSL_CTX_set_max_proto_version");
+    }
     // Verification runs, but its verdict is the caller's to act on (see Evaluate).
     SSL_CTX_set_verify(context.get(), SSL_VERIFY_NONE, nullptr);
     SSL_CTX_set_default_verify_paths(context.get());
     ERR_clear_error();  // a missing default location is not an error of this session
 
     SSL_PTR ssl(SSL_new(context.get()));
-    if (!ssl) return nullptr;
+    if (!ssl) return fail("SSL_new");
     BIO* incoming = BIO_new(BIO_s_mem());
     BIO* outgoing = BIO_new(BIO_s_mem());
     if (incoming == nullptr || outgoing == nullptr) {
         BIO_free(incoming);
         BIO_free(outgoing);
-        return nullptr;
+        return fail("BIO_new");
     }
     // An empty incoming BIO means "more data later", not end of stream.
     BIO_set_mem_eof_return(incoming, -1);

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "support/string.h"
+#include "base/string.h"
 
 namespace qv {
 

@@ -11,7 +11,8 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
+#include "platform/system_text.h"
 #include "version_info.h"
 
 namespace qv {
@@ -95,7 +96,7 @@ bool VERSION_RESOURCE::QueryString(const char16_t* path, STRING& value) const {
     // Value names are matched without regard to case, as VerQueryValue matches them.
     const STRING wanted(path);
     for (const OWN_VALUE& own : OWN_VALUES) {
-        if (wanted.EqualsIgnoringCase(own.Path)) {
+        if (EqualsIgnoringCase(wanted, own.Path)) {
             value = STRING(own.Text);
             return true;
         }

@@ -22,7 +22,7 @@
 #include <climits>
 #include <utility>
 
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
 #include "platform/last_error.h"
 
 namespace qv {

@@ -4,10 +4,10 @@
 
 #include <utility>
 
+#include "base/message_format.h"
 #include "platform/last_error.h"
 #include "platform/win32/format_message.h"
 #include "platform/win32/win32.h"
-#include "support/message_format.h"
 
 namespace qv {
 

@@ -1,8 +1,8 @@
 // FormatMessageW with a buffer the system allocates, handed back as a STRING and freed.
 #pragma once
 
+#include "base/string.h"
 #include "platform/win32/win32.h"
-#include "support/string.h"
 
 namespace qv {
 

@@ -9,9 +9,9 @@
 
 #include <cstring>
 
+#include "base/string.h"
 #include "platform/last_error.h"
 #include "platform/socket_address.h"
-#include "support/string.h"
 
 namespace qv {
 

@@ -3,10 +3,10 @@
 // once, at start.
 #include "platform/process.h"
 
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
+#include "base/string.h"
 #include "platform/last_error.h"
 #include "platform/win32/win32.h"
-#include "support/string.h"
 
 #include <shlobj.h>
 

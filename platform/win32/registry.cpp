@@ -5,9 +5,9 @@
 
 #include <utility>
 
+#include "base/string.h"
 #include "platform/last_error.h"
 #include "platform/win32/win32.h"
-#include "support/string.h"
 
 namespace qv {
 

@@ -1,8 +1,8 @@
 #include "platform/system_text.h"
 
+#include "base/string.h"
 #include "platform/win32/format_message.h"
 #include "platform/win32/win32.h"
-#include "support/string.h"
 
 namespace qv {
 

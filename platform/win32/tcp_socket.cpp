@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/error_codes.h"
-#include "support/string.h"
+#include "base/error_codes.h"
+#include "base/string.h"
 
 namespace qv {
 

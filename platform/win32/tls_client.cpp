@@ -11,12 +11,11 @@
 #include <schannel.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <utility>
 
-#include "support/debug_log.h"
-#include "support/error_text.h"
-#include "support/format.h"
-#include "support/string.h"
+#include "base/string.h"
+#include "platform/error_text.h"
 
 namespace qv {
 namespace {
@@ -31,14 +30,12 @@ constexpr uint8_t ALERT_RECORD = 21;  // TLS record content type
 
 // "<call> failed with 0x<status>: <system text>", narrow, for ErrorText and the log.
 std::string FailureText(const char* call, SECURITY_STATUS status) {
-    STRING_A text;
-    const STRING systemText = GetErrorText(static_cast<uint32_t>(status));
-    if (systemText.IsEmpty()) {
-        FormatString(text, "%s failed with 0x%08lX", call, static_cast<uint32_t>(status));
-    } else {
-        FormatString(text, "%s failed with 0x%08lX: %s", call, static_cast<uint32_t>(status), systemText.Text());
-    }
-    return std::string(text.Text(), text.Length());
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(static_cast<uint32_t>(status)));
+    std::string text = std::string(call) + " failed with " + code;
+    const STRING_A systemText(GetErrorText(static_cast<uint32_t>(status)));
+    if (!systemText.IsEmpty()) text.append(": ").append(systemText.Text(), systemText.Length());
+    return text;
 }
 
 std::string Utf8(const wchar_t* text, size_t length) {
@@ -398,9 +395,10 @@ private:
             if (!text.IsEmpty()) {
                 Certificate.Status.assign(text.Text(), text.Length());
             } else {
-                STRING_A code;
-                FormatString(code, "Certificate verification error 0x%08lX", static_cast<uint32_t>(verdict));
-                Certificate.Status.assign(code.Text(), code.Length());
+                char code[64];
+                std::snprintf(code, sizeof code, "Certificate verification error 0x%08lX",
+                              static_cast<unsigned long>(verdict));
+                Certificate.Status = code;
             }
         }
     }
@@ -486,10 +484,12 @@ private:
 
 }  // namespace
 
-std::unique_ptr<TLS_CLIENT_SESSION> CreateTlsClientSession(uint32_t enabledProtocols) {
+std::unique_ptr<TLS_CLIENT_SESSION> CreateTlsClientSession(uint32_t enabledProtocols, std::string& failure) {
     const DWORD requested = enabledProtocols & CLIENT_PROTOCOL_BITS;
     if (requested == 0) {
-        DebugLogExA(DBGOUT_CUSTOM2, "TLS client session: no client protocol among 0x%08lX", enabledProtocols);
+        char text[64];
+        std::snprintf(text, sizeof text, "no client protocol among 0x%08lX", static_cast<unsigned long>(enabledProtocols));
+        failure = text;
         return nullptr;
     }
     auto credentials = std::make_unique<CREDENTIALS>();
@@ -498,8 +498,7 @@ std::unique_ptr<TLS_CLIENT_SESSION> CreateTlsClientSession(uint32_t enabledProto
     const DWORD tls12Only = requested & SP_PROT_TLS1_2_CLIENT;
     if (status != SEC_E_OK && tls12Only != 0 && tls12Only != requested) status = credentials->Acquire(tls12Only);
     if (status != SEC_E_OK) {
-        DebugLogExA(DBGOUT_CUSTOM2, "TLS client session: %s",
-                    FailureText("AcquireCredentialsHandleW", status).c_str());
+        failure = FailureText("AcquireCredentialsHandleW", status);
         return nullptr;
     }
     return std::make_unique<SSPI_TLS_SESSION>(std::move(credentials));

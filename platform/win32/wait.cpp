@@ -5,7 +5,7 @@
 
 #include <utility>
 
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
 #include "platform/last_error.h"
 #include "platform/win32/win32.h"
 

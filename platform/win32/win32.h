@@ -33,8 +33,8 @@
 // in any file that sees both; the Win32 code calls ReportEventW by its own name.
 #undef ReportEvent
 
-#include "platform/error_codes.h"
-#include "platform/types.h"
+#include "base/error_codes.h"
+#include "base/types.h"
 #include "platform/wait.h"
 
 namespace qv {

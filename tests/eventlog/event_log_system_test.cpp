@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "eventlog/event_log.h"
-#include "service/command_line.h"
+#include "eventlog/event_log_context.h"
 #include "tests/eventlog/fake_event_log.h"
 #include "tests/support/log_capture.h"
 
@@ -68,10 +68,10 @@ TEST(EventLogSystemTest, FollowsTheStoreFromItsEndThroughAClearing) {
     ASSERT_EQ(writer.Open(u"Security"), 0u);
     for (const char16_t* user : {u"old1", u"old2", u"old3"}) ASSERT_EQ(writer.Append(Logon(4624, user)), 0u);
 
-    COMMAND_LINE switches;
+    DUMP_SWITCHES switches;
     EVENT_LOG_TIMING timing;
     timing.ChangeWaitMs = 200;
-    OBSERVED_EVENT_LOG reader(switches, CreateSystemEventLog(), timing);
+    OBSERVED_EVENT_LOG reader(EVENT_LOG_CONTEXT{switches}, CreateSystemEventLog(), timing);
     READER_RUN run(reader);
     ASSERT_TRUE(run.IsReady());
 
@@ -118,8 +118,8 @@ TEST(EventLogSystemTest, FollowsTheStoreFromItsEndThroughAClearing) {
 // wait and leaves it when stop is signalled.
 TEST(EventLogSystemTest, ReachesItsWaitOnTheSystemLogAndStops) {
     LOG_CAPTURE capture(DBGOUT_LOG | DBGOUT_VERBOSE);
-    COMMAND_LINE switches;
-    EVENT_LOG reader(switches);
+    DUMP_SWITCHES switches;
+    EVENT_LOG reader(EVENT_LOG_CONTEXT{switches});
     READER_RUN run(reader);
     ASSERT_TRUE(run.IsReady());
     EXPECT_TRUE(WaitForLines(capture, "EVENT_LOG::Process: OldestRecordNumber"));

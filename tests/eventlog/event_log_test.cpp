@@ -5,8 +5,8 @@
 
 #include <memory>
 
-#include "platform/error_codes.h"
-#include "service/command_line.h"
+#include "base/error_codes.h"
+#include "eventlog/event_log_context.h"
 #include "tests/eventlog/fake_event_log.h"
 #include "tests/support/log_capture.h"
 
@@ -23,7 +23,7 @@ protected:
 
     // A reader over the fake; opened, with its own pace.
     std::unique_ptr<OBSERVED_EVENT_LOG> MakeReader(EVENT_LOG_TIMING timing = {}) {
-        auto reader = std::make_unique<OBSERVED_EVENT_LOG>(Switches, std::make_unique<FAKE_EVENT_LOG>(Trace), timing);
+        auto reader = std::make_unique<OBSERVED_EVENT_LOG>(EVENT_LOG_CONTEXT{Switches}, std::make_unique<FAKE_EVENT_LOG>(Trace), timing);
         EXPECT_TRUE(reader->Open(u"Security", Stop));
         return reader;
     }
@@ -34,7 +34,7 @@ protected:
     void ThenWait(uint32_t result) { Trace->WaitResults.push_back(result); }
 
     LOG_CAPTURE Capture;
-    COMMAND_LINE Switches;
+    DUMP_SWITCHES Switches;
     EVENT Stop;
     EVENT SettingsChanged;
     std::shared_ptr<FAKE_LOG_TRACE> Trace = std::make_shared<FAKE_LOG_TRACE>();
@@ -258,7 +258,7 @@ TEST_F(EventLogReaderTest, InvalidParameterIsQuietOnlyForSeekReads) {
 }
 
 TEST_F(EventLogReaderTest, StopWhileTheLogCannotBeOpenedEndsWithinOneWait) {
-    auto reader = std::make_unique<OBSERVED_EVENT_LOG>(Switches, std::make_unique<FAKE_EVENT_LOG>(Trace));
+    auto reader = std::make_unique<OBSERVED_EVENT_LOG>(EVENT_LOG_CONTEXT{Switches}, std::make_unique<FAKE_EVENT_LOG>(Trace));
     Trace->OpenResults.assign({ERR_ACCESS_DENIED, ERR_ACCESS_DENIED, ERR_ACCESS_DENIED});
     Trace->BeforeWait = [&](uint32_t) { Stop.Set(); };
 
@@ -274,7 +274,7 @@ TEST_F(EventLogReaderTest, StopWhileTheLogCannotBeOpenedEndsWithinOneWait) {
 TEST_F(EventLogReaderTest, OpenRetriesUntilTheLogOpens) {
     EVENT_LOG_TIMING timing;
     timing.OpenRetryMs = 5;
-    auto reader = std::make_unique<OBSERVED_EVENT_LOG>(Switches, std::make_unique<FAKE_EVENT_LOG>(Trace), timing);
+    auto reader = std::make_unique<OBSERVED_EVENT_LOG>(EVENT_LOG_CONTEXT{Switches}, std::make_unique<FAKE_EVENT_LOG>(Trace), timing);
     Trace->OpenResults.assign({ERR_ACCESS_DENIED, ERR_ACCESS_DENIED});
 
     EXPECT_TRUE(reader->Open(u"Security", Stop));

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <memory>
 
-#include "eventlog/event_log_record.h"
-#include "service/command_line.h"
+#include "eventlog/event_log_context.h"
+#include "platform/event_log_record.h"
 #include "tests/eventlog/fake_event_log.h"
 #include "tests/support/log_capture.h"
 
@@ -52,8 +52,8 @@ protected:
     }
 
     LOG_CAPTURE Capture;
-    COMMAND_LINE Switches;
-    OBSERVED_EVENT_LOG Log{Switches, std::make_unique<FAKE_EVENT_LOG>(std::make_shared<FAKE_LOG_TRACE>())};
+    DUMP_SWITCHES Switches;
+    OBSERVED_EVENT_LOG Log{EVENT_LOG_CONTEXT{Switches}, std::make_unique<FAKE_EVENT_LOG>(std::make_shared<FAKE_LOG_TRACE>())};
     RECORD_RANGE Range;
 };
 

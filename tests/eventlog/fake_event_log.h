@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "base/error_codes.h"
 #include "eventlog/event_log.h"
-#include "eventlog/event_log_record.h"
-#include "platform/error_codes.h"
 #include "platform/event_log.h"
+#include "platform/event_log_record.h"
 #include "platform/wait.h"
 
 namespace qv::test {

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "eventlog/event_log.h"
-#include "service/command_line.h"
+#include "eventlog/event_log_context.h"
 #include "tests/eventlog/fake_event_log.h"
 #include "tests/support/log_capture.h"
 
@@ -27,9 +27,9 @@ protected:
     }
 
     LOG_CAPTURE Capture;
-    COMMAND_LINE Switches;
+    DUMP_SWITCHES Switches;
     EVENT Stop;
-    EVENT_LOG Log{Switches, std::make_unique<FAKE_EVENT_LOG>(std::make_shared<FAKE_LOG_TRACE>())};
+    EVENT_LOG Log{EVENT_LOG_CONTEXT{Switches}, std::make_unique<FAKE_EVENT_LOG>(std::make_shared<FAKE_LOG_TRACE>())};
     std::vector<uint8_t> Bytes;
     EVENT_RECORD Record;
 };

@@ -4,7 +4,7 @@
 #include <map>
 #include <string>
 
-#include "eventlog/directory.h"
+#include "directory/directory.h"
 
 namespace qv::test {
 

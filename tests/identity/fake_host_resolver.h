@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "base/error_codes.h"
+#include "base/string.h"
 #include "identity/ip_address.h"
-#include "platform/error_codes.h"
 #include "platform/host_resolver.h"
-#include "support/string.h"
 
 namespace qv::test {
 

@@ -8,11 +8,9 @@
 
 #include "identity/identity_protocol.h"
 #include "identity/identity_request.h"
-#include "service/command_line.h"
-#include "service/service_host.h"
-#include "service/settings.h"
 #include "tests/identity/fake_directory.h"
 #include "tests/identity/reference_servers.h"
+#include "tests/identity/test_identity_settings.h"
 #include "tests/support/log_capture.h"
 #include "tests/test_text.h"
 
@@ -32,21 +30,12 @@ IP_ADDRESS Address(const char16_t* text) {
 
 class IdentityProtocolTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        StopServiceEvent().Create(true, false);
-        SettingsChangedEvent().Create(false, false);
-    }
-    void TearDown() override {
-        SetCurrentConnection(nullptr);
-        StopServiceEvent().Close();
-        SettingsChangedEvent().Close();
-        Settings().IdentityProtocol = PROTOCOL_AUTOMATIC;
-    }
+    void TearDown() override { SetCurrentConnection(nullptr); }
 
     // A connection to 'server' by 'protocol', published as the current one.
     void Use(IDENTITY_PROTOCOL& connection, const char16_t* server, uint32_t protocol) {
-        SetIdentityServer(server);
-        Settings().IdentityProtocol = protocol;
+        Settings.SetServer(server);
+        Settings.SetProtocol(protocol);
         SetCurrentConnection(&connection);
     }
 
@@ -57,6 +46,7 @@ protected:
     size_t Count(const std::string& text) { return Log.LinesWith(text).size(); }
 
     test::LOG_CAPTURE Log{TRACE_MODE};
+    test::IDENTITY_SETTINGS Settings;
 };
 
 TEST(EventNamesTest, NamesFollowFlagOrder) {
@@ -67,7 +57,7 @@ TEST(EventNamesTest, NamesFollowFlagOrder) {
 
 TEST_F(IdentityProtocolTest, ReportsGoThroughOverPlainTcp) {
     REQUIRE_REFERENCE_SERVERS();
-    IDENTITY_PROTOCOL connection;
+    IDENTITY_PROTOCOL connection(Settings.Context());
     Use(connection, test::SERVER_GOOD, PROTOCOL_TCP);
     ASSERT_TRUE(connection.Connect());
     EXPECT_FALSE(connection.Disconnected);
@@ -94,7 +84,7 @@ TEST_F(IdentityProtocolTest, GroupsTravelOnlyOverPlainTcpAndAreCutToFit) {
                             std::u16string(800, u'x');
         directory.Groups.push_back({STRING(u"CORP\\group"), STRING(dn.c_str())});
     }
-    IDENTITY_PROTOCOL connection;
+    IDENTITY_PROTOCOL connection(Settings.Context());
     Use(connection, test::SERVER_GOOD, PROTOCOL_TCP);
     ASSERT_TRUE(connection.Connect());
     IDENTITY_REQUEST request;
@@ -118,7 +108,7 @@ TEST_F(IdentityProtocolTest, ASelfSignedCertificateIsAcceptedAndSaidSo) {
     REQUIRE_REFERENCE_SERVERS();
     test::FAKE_DIRECTORY directory;
     directory.Groups.push_back({STRING(u"CORP\\staff"), STRING(u"CN=staff")});
-    IDENTITY_PROTOCOL connection;
+    IDENTITY_PROTOCOL connection(Settings.Context());
     Use(connection, test::SERVER_GOOD, PROTOCOL_SECURE_TCP);
     ASSERT_TRUE(connection.Connect());
     EXPECT_EQ(connection.ConnectionMode, CONNECTION_MODE_SECURE);
@@ -147,7 +137,7 @@ TEST_F(IdentityProtocolTest, ResponsesAreCheckedForLengthCodeAndIdentifier) {
         {test::SERVER_SPLIT, true, "IdentityReportLogon request status = 0"},
     };
     for (const CASE& item : cases) {
-        IDENTITY_PROTOCOL connection;
+        IDENTITY_PROTOCOL connection(Settings.Context());
         Use(connection, item.Server, PROTOCOL_TCP);
         ASSERT_TRUE(connection.Connect()) << Utf8(item.Server);
         IDENTITY_REQUEST request;
@@ -158,7 +148,7 @@ TEST_F(IdentityProtocolTest, ResponsesAreCheckedForLengthCodeAndIdentifier) {
 
 TEST_F(IdentityProtocolTest, ASendThatKeepsFailingIsTriedThreeTimes) {
     REQUIRE_REFERENCE_SERVERS();
-    IDENTITY_PROTOCOL connection;
+    IDENTITY_PROTOCOL connection(Settings.Context());
     Use(connection, test::SERVER_GOOD, PROTOCOL_TCP);
     ASSERT_TRUE(connection.Connect());
     // The component is closed behind the connection's back: it still believes it is connected.
@@ -177,7 +167,7 @@ TEST_F(IdentityProtocolTest, ASendThatKeepsFailingIsTriedThreeTimes) {
 
 TEST_F(IdentityProtocolTest, ADroppedConnectionIsMadeAgainBeforeTheNextReport) {
     REQUIRE_REFERENCE_SERVERS();
-    IDENTITY_PROTOCOL connection;
+    IDENTITY_PROTOCOL connection(Settings.Context());
     Use(connection, test::SERVER_DROPS_SECOND, PROTOCOL_TCP);
     ASSERT_TRUE(connection.Connect());
     IDENTITY_REQUEST request;
@@ -191,7 +181,7 @@ TEST_F(IdentityProtocolTest, ADroppedConnectionIsMadeAgainBeforeTheNextReport) {
 
 TEST_F(IdentityProtocolTest, AutomaticModeFallsBackToPlainTcpAndKeepsIt) {
     REQUIRE_REFERENCE_SERVERS();
-    IDENTITY_PROTOCOL connection;
+    IDENTITY_PROTOCOL connection(Settings.Context());
     Use(connection, test::SERVER_PLAIN_ONLY, PROTOCOL_AUTOMATIC);
     ASSERT_TRUE(connection.PersistentConnect());
     EXPECT_EQ(connection.ConnectionMode, CONNECTION_MODE_PLAIN);
@@ -208,7 +198,7 @@ TEST_F(IdentityProtocolTest, AutomaticModeFallsBackToPlainTcpAndKeepsIt) {
 
 TEST_F(IdentityProtocolTest, BothFailingLeavesNoProtocolChosen) {
     REQUIRE_REFERENCE_SERVERS();
-    IDENTITY_PROTOCOL connection;
+    IDENTITY_PROTOCOL connection(Settings.Context());
     Use(connection, test::SERVER_NONE, PROTOCOL_AUTOMATIC);
     EXPECT_FALSE(connection.Connect());
     EXPECT_EQ(connection.ConnectionMode, CONNECTION_MODE_NONE);
@@ -217,11 +207,11 @@ TEST_F(IdentityProtocolTest, BothFailingLeavesNoProtocolChosen) {
 
 TEST_F(IdentityProtocolTest, StopEndsTheRetryPauseWithoutAnotherAttempt) {
     REQUIRE_REFERENCE_SERVERS();
-    IDENTITY_PROTOCOL connection;
+    IDENTITY_PROTOCOL connection(Settings.Context());
     Use(connection, test::SERVER_NONE, PROTOCOL_TCP);
-    std::thread stopper([] {
+    std::thread stopper([this] {
         std::this_thread::sleep_for(300ms);
-        StopServiceEvent().Set();
+        Settings.Stop.Set();
     });
     EXPECT_FALSE(connection.PersistentConnect());  // would otherwise pause for a minute
     stopper.join();
@@ -232,13 +222,13 @@ TEST_F(IdentityProtocolTest, StopEndsTheRetryPauseWithoutAnotherAttempt) {
 
 TEST_F(IdentityProtocolTest, ASettingsChangeRetriesAtOnceWithTheNewServer) {
     REQUIRE_REFERENCE_SERVERS();
-    IDENTITY_PROTOCOL connection;
+    IDENTITY_PROTOCOL connection(Settings.Context());
     // Secure only, against a server without TLS: every round fails.
     Use(connection, test::SERVER_PLAIN_ONLY, PROTOCOL_SECURE_TCP);
-    std::thread changer([] {
+    std::thread changer([this] {
         std::this_thread::sleep_for(300ms);
-        SetIdentityServer(test::SERVER_GOOD);
-        SettingsChangedEvent().Set();
+        Settings.SetServer(test::SERVER_GOOD);
+        Settings.Changed.Set();
     });
     EXPECT_TRUE(connection.PersistentConnect());
     changer.join();
@@ -248,12 +238,12 @@ TEST_F(IdentityProtocolTest, ASettingsChangeRetriesAtOnceWithTheNewServer) {
 
 TEST_F(IdentityProtocolTest, StopDuringAWaitDisconnects) {
     REQUIRE_REFERENCE_SERVERS();
-    IDENTITY_PROTOCOL connection;
+    IDENTITY_PROTOCOL connection(Settings.Context());
     Use(connection, test::SERVER_GOOD, PROTOCOL_TCP);
     ASSERT_TRUE(connection.Connect());
-    std::thread stopper([] {
+    std::thread stopper([this] {
         std::this_thread::sleep_for(200ms);
-        StopServiceEvent().Set();
+        Settings.Stop.Set();
     });
     EXPECT_EQ(connection.Wait(20, PROTOCOL_EVENT_DATA_IN), PROTOCOL_WAIT_STOPPING);
     stopper.join();
@@ -262,13 +252,13 @@ TEST_F(IdentityProtocolTest, StopDuringAWaitDisconnects) {
 }
 
 TEST_F(IdentityProtocolTest, AServerNameDifferingOnlyInCaseIsNoChange) {
-    IDENTITY_PROTOCOL connection;
+    IDENTITY_PROTOCOL connection(Settings.Context());
     Use(connection, u"IdServer.Example", PROTOCOL_TCP);
     EXPECT_TRUE(connection.ServerChanged());
     EXPECT_EQ(Utf8(connection.ServerName()), "IdServer.Example");
-    SetIdentityServer(u"idserver.example");
+    Settings.SetServer(u"idserver.example");
     EXPECT_FALSE(connection.ServerChanged());
-    SetIdentityServer(u"other.example");
+    Settings.SetServer(u"other.example");
     EXPECT_TRUE(connection.ServerChanged());
     EXPECT_EQ(Utf8(connection.ServerName()), "other.example");
 }

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <vector>
 
+#include "base/error_codes.h"
 #include "identity/ip_address.h"
-#include "platform/error_codes.h"
 #include "support/format.h"
 #include "tests/identity/fake_host_resolver.h"
 #include "tests/support/log_capture.h"

@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "support/error_text.h"
-#include "support/string.h"
+#include "base/string.h"
+#include "platform/error_text.h"
 #include "tests/identity/loopback_socket.h"
 #include "tests/identity/recording_port.h"
 

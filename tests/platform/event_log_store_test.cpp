@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "eventlog/event_log_record.h"
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
+#include "platform/event_log_record.h"
 #include "platform/wait.h"
 
 #if !defined(_WIN32)

@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
+#include "base/message_format.h"
 #include "platform/event_source.h"
 #include "platform/last_error.h"
-#include "support/event_reporter.h"
-#include "support/message_format.h"
+#include "resources/message_numbers.h"
 #include "tests/test_text.h"
 
 #if !defined(_WIN32)
@@ -73,7 +73,7 @@ TEST(EventSourceTest, ThePortableFormatterMatchesForEveryMessage) {
         u"or established connection failed because connected host has failed to respond",
         u"10060", u"identity-server.example.internal.tarnwell.test", u"SOFTWARE\\Tarnwell\\Quorvane\\Parameters"};
     const char16_t* const* insertSets[] = {shortInserts, longInserts};
-    const uint32_t widths[] = {MESSAGE_KEEP_LINE_BREAKS, EVENT_ECHO_WIDTH, 40, MESSAGE_NO_WRAP};
+    const uint32_t widths[] = {MESSAGE_KEEP_LINE_BREAKS, 80, 40, MESSAGE_NO_WRAP};  // 80: the log echo's width
 
     for (uint32_t number : EVERY_MESSAGE) {
         STRING raw;

@@ -8,7 +8,7 @@
 #include <iterator>
 #include <string>
 
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
 #include "platform/last_error.h"
 #include "platform/thread.h"
 

@@ -6,8 +6,8 @@
 
 #include <string>
 
+#include "base/string.h"
 #include "platform/files.h"
-#include "support/string.h"
 #include "tests/test_text.h"
 
 namespace qv {

@@ -16,11 +16,11 @@
 #include <thread>
 #include <vector>
 
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
+#include "base/string.h"
 #include "platform/last_error.h"
 #include "platform/thread.h"
 #include "platform/wait.h"
-#include "support/string.h"
 #include "tests/test_text.h"
 
 #if defined(_WIN32)

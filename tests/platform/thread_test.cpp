@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
 #include "platform/last_error.h"
 #include "platform/wait.h"
 

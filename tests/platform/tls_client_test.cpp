@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "support/error_text.h"
-#include "support/string.h"
+#include "base/string.h"
+#include "platform/error_text.h"
 
 #if defined(_WIN32)
 #include "platform/win32/win32.h"
@@ -128,7 +128,7 @@ public:
     explicit TLS_CONNECTION(bool oneByteAtATime) : OneByteAtATime(oneByteAtATime) {}
 
     bool Open(const PEER_ADDRESS& peer, const char* hostName) {
-        Session = CreateTlsClientSession(TLS_1_1_AND_1_2);
+        Session = CreateTlsClientSession(TLS_1_1_AND_1_2, Failure);
         if (Session == nullptr || !Socket.Connect(peer)) return false;
         std::vector<uint8_t> toSend;
         State = Session->Start(hostName, toSend);
@@ -172,6 +172,7 @@ public:
     TLS_STATE CurrentState() const { return State; }
 
 private:
+    std::string Failure;
     bool ReceiveOnce() {
         std::vector<uint8_t> received = Socket.ReceiveSome(PEER_TIMEOUT);
         if (received.empty()) return false;
@@ -298,7 +299,8 @@ TEST_F(TlsClientSessionTest, ClientShutdownSendsCloseNotifyAndStopsEncrypting) {
 // No server needed: a server that refuses the ClientHello with a fatal alert fails the
 // handshake, and the session says which call failed.
 TEST(TlsClientSessionRefusalTest, FatalAlertFailsTheHandshakeWithAReason) {
-    std::unique_ptr<TLS_CLIENT_SESSION> session = CreateTlsClientSession(TLS_1_1_AND_1_2);
+    std::string failure;
+    std::unique_ptr<TLS_CLIENT_SESSION> session = CreateTlsClientSession(TLS_1_1_AND_1_2, failure);
     ASSERT_NE(session, nullptr);
     std::vector<uint8_t> toSend, plain;
     ASSERT_EQ(session->Start("localhost", toSend), TLS_STATE::Handshaking) << session->ErrorText();

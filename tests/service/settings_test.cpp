@@ -11,12 +11,12 @@
 #include <unistd.h>
 #endif
 
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
 #include "platform/registry.h"
+#include "platform/registry_values.h"
 #include "platform/thread.h"
 #include "platform/wait.h"
 #include "service/command_line.h"
-#include "service/registry_values.h"
 #include "service/service_host.h"
 #include "service/settings.h"
 #include "support/debug_log.h"

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
+#include "platform/error_text.h"
 #include "platform/process.h"
 #include "platform/thread.h"
-#include "support/error_text.h"
 #include "support/thread_group.h"
 #include "tests/support/debug_log_test_support.h"
 

@@ -17,12 +17,12 @@
 #include <utility>
 #include <vector>
 
+#include "base/string.h"
 #include "platform/thread.h"
 #include "platform/wait.h"
 #include "support/debug_log.h"
 #include "support/debug_log_test_hooks.h"
 #include "support/format.h"
-#include "support/string.h"
 #include "support/time_value.h"
 #include "tests/test_text.h"
 #include "tests/test_time.h"

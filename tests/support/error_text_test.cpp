@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "platform/error_codes.h"
-#include "support/error_text.h"
+#include "base/error_codes.h"
+#include "platform/error_text.h"
 #include "support/format.h"
 #include "tests/test_text.h"
 

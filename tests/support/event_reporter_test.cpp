@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
 #include "platform/event_source.h"
 #include "platform/last_error.h"
 #include "platform/thread.h"

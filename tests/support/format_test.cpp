@@ -5,8 +5,8 @@
 #include <limits>
 #include <string>
 
+#include "platform/resource_string.h"
 #include "support/format.h"
-#include "support/resource_string.h"
 #include "tests/test_text.h"
 
 namespace qv {

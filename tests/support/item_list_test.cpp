@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/error_codes.h"
+#include "base/byte_buffer.h"
+#include "base/error_codes.h"
+#include "base/string.h"
 #include "platform/last_error.h"
-#include "support/byte_buffer.h"
 #include "support/item_list.h"
-#include "support/string.h"
 
 namespace qv {
 namespace {

@@ -15,10 +15,10 @@
 #include <utility>
 #include <vector>
 
+#include "base/string.h"
 #include "platform/thread.h"
 #include "support/debug_log.h"
 #include "support/debug_log_test_hooks.h"
-#include "support/string.h"
 #include "tests/test_text.h"
 
 namespace qv::test {

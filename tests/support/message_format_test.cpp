@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "support/message_format.h"
+#include "base/message_format.h"
 #include "tests/test_text.h"
 
 #if defined(_WIN32)

@@ -6,7 +6,7 @@
 #include <system_error>
 #include <vector>
 
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
 #include "platform/last_error.h"
 #include "support/debug_log.h"
 #include "support/security.h"

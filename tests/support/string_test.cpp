@@ -4,7 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "support/string.h"
+#include "base/string.h"
+#include "platform/system_text.h"
 #include "tests/test_text.h"
 
 namespace qv {
@@ -104,13 +105,13 @@ TEST(StringTest, ComparesWithAndWithoutCase) {
     STRING name(u"Administrator");
     EXPECT_TRUE(name.Equals(u"Administrator"));
     EXPECT_FALSE(name.Equals(u"administrator"));
-    EXPECT_TRUE(name.EqualsIgnoringCase(u"ADMINISTRATOR"));
-    EXPECT_FALSE(name.DiffersIgnoringCase(u"administrator"));
-    EXPECT_TRUE(name.DiffersIgnoringCase(u"Administrators"));
-    EXPECT_TRUE(STRING(u"\u00C9COLE").EqualsIgnoringCase(u"\u00E9cole"));
-    EXPECT_TRUE(STRING().EqualsIgnoringCase(static_cast<const char16_t*>(nullptr)));
-    EXPECT_TRUE(STRING().EqualsIgnoringCase(u""));
-    EXPECT_TRUE(STRING_A("Corp\\Alice").EqualsIgnoringCase("CORP\\alice"));
+    EXPECT_TRUE(EqualsIgnoringCase(name, u"ADMINISTRATOR"));
+    EXPECT_TRUE(EqualsIgnoringCase(name, u"administrator"));
+    EXPECT_FALSE(EqualsIgnoringCase(name, u"Administrators"));
+    EXPECT_TRUE(EqualsIgnoringCase(STRING(u"\u00C9COLE"), u"\u00E9cole"));
+    EXPECT_TRUE(EqualsIgnoringCase(STRING(), static_cast<const char16_t*>(nullptr)));
+    EXPECT_TRUE(EqualsIgnoringCase(STRING(), u""));
+    EXPECT_TRUE(EqualsIgnoringCase("Corp\\Alice", "CORP\\alice"));
 }
 
 TEST(StringTest, DetachHandsOverTheHeapBlock) {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "eventlog/event_log_record.h"
+#include "platform/event_log_record.h"
 
 namespace qv {
 

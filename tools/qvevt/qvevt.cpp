@@ -23,15 +23,15 @@
 #include <string>
 #include <vector>
 
-#include "tools/failure_message.h"
-#include "eventlog/event_log_record.h"
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
+#include "base/string.h"
+#include "base/utf.h"
+#include "platform/error_text.h"
 #include "platform/event_log.h"
+#include "platform/event_log_record.h"
 #include "platform/posix/event_log_store.h"
-#include "support/error_text.h"
 #include "support/format.h"
-#include "support/string.h"
-#include "support/utf.h"
+#include "tools/failure_message.h"
 #include "tools/qvevt/evtx_reader.h"
 
 namespace qv {

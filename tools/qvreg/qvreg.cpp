@@ -15,12 +15,13 @@
 #include <string>
 #include <vector>
 
-#include "tools/failure_message.h"
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
+#include "base/string.h"
+#include "platform/error_text.h"
 #include "platform/registry.h"
-#include "support/error_text.h"
+#include "platform/system_text.h"
 #include "support/format.h"
-#include "support/string.h"
+#include "tools/failure_message.h"
 
 namespace qv {
 namespace {
@@ -172,7 +173,7 @@ struct COMMAND {
 };
 
 bool EqualsIgnoringCase(const std::string& left, const char* right) {
-    return STRING_A(left.c_str()).EqualsIgnoringCase(right);
+    return qv::EqualsIgnoringCase(left.c_str(), right);
 }
 
 bool IsSwitch(const std::string& argument, const char* name) {
@@ -413,7 +414,7 @@ int Query(const COMMAND& command) {
         // Shown with the spelling it is stored under, as reg.exe does.
         STRING stored;
         for (uint32_t index = 0; key.EnumValue(index, stored, nullptr, nullptr, nullptr) == ERR_SUCCESS; ++index) {
-            if (stored.EqualsIgnoringCase(name)) {
+            if (EqualsIgnoringCase(stored, name)) {
                 name = stored;
                 break;
             }

@@ -1,4 +1,4 @@
-#include "eventlog/directory.h"
+#include "directory/directory.h"
 
 #include <atomic>
 

@@ -71,11 +71,6 @@ public:
     // UTF-8 to UTF-16 conversion of the whole text.
     explicit STRING(const STRING_A& text);
     explicit STRING(const char* utf8);
-
-    // Case-insensitive comparison as the system does it; missing and empty texts are equal.
-    bool EqualsIgnoringCase(const char16_t* text) const;
-    bool EqualsIgnoringCase(const STRING& other) const;
-    bool DiffersIgnoringCase(const char16_t* text) const { return !EqualsIgnoringCase(text); }
 };
 
 class STRING_A : public BASIC_STRING<char> {
@@ -87,9 +82,6 @@ public:
     explicit STRING_A(const STRING& text);
     explicit STRING_A(const char16_t* text);
     STRING_A(const char16_t* text, uint32_t count);
-
-    bool EqualsIgnoringCase(const char* text) const;
-    bool DiffersIgnoringCase(const char* text) const { return !EqualsIgnoringCase(text); }
 };
 
 // Length of a NUL-terminated text; 0 for null.

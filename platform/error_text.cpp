@@ -1,4 +1,4 @@
-#include "support/error_text.h"
+#include "platform/error_text.h"
 
 #include "platform/system_text.h"
 

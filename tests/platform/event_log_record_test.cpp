@@ -1,6 +1,6 @@
 // The EVENTLOGRECORD layout, checked byte for byte against the offsets the Windows event log
 // delivers, and the well-formedness check that guards every walk through a record.
-#include "eventlog/event_log_record.h"
+#include "platform/event_log_record.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "service/registry_values.h"
+#include "platform/registry_values.h"
 
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
 #include "platform/last_error.h"
 
 namespace qv {

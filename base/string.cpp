@@ -1,12 +1,11 @@
-#include "support/string.h"
+#include "base/string.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <utility>
 
-#include "platform/system_text.h"
-#include "support/format_arg.h"
-#include "support/utf.h"
+#include "base/format_arg.h"
+#include "base/utf.h"
 
 namespace qv {
 
@@ -202,14 +201,6 @@ STRING::STRING(const char* utf8) {
     if (units > 0) Utf8ToUtf16(utf8, length, Buffer());
 }
 
-bool STRING::EqualsIgnoringCase(const char16_t* text) const {
-    return CompareTextIgnoringCase(Text(), Length(), text != nullptr ? text : u"", TextLength(text)) == 0;
-}
-
-bool STRING::EqualsIgnoringCase(const STRING& other) const {
-    return CompareTextIgnoringCase(Text(), Length(), other.Text(), other.Length()) == 0;
-}
-
 STRING_A::STRING_A(const STRING& text) : STRING_A(text.Text(), text.Length()) {}
 
 STRING_A::STRING_A(const char16_t* text) : STRING_A(text, TextLength(text)) {}
@@ -218,12 +209,6 @@ STRING_A::STRING_A(const char16_t* text, uint32_t count) {
     uint32_t bytes = Utf16ToUtf8(text, count, nullptr);
     SetLength(bytes);
     if (bytes > 0) Utf16ToUtf8(text, count, Buffer());
-}
-
-bool STRING_A::EqualsIgnoringCase(const char* text) const {
-    STRING wide(*this);
-    STRING other(text);
-    return wide.EqualsIgnoringCase(other);
 }
 
 FORMAT_ARG::FORMAT_ARG(const STRING& text) : Kind(ARG_KIND::WIDE_TEXT), Pointer(text.Text()) {}

@@ -2,8 +2,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "base/string.h"
 #include "service/quorvane_main.h"
-#include "support/string.h"
 
 int main(int argc, char** argv) {
     std::vector<qv::STRING> texts;

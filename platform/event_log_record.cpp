@@ -1,6 +1,6 @@
 // The EVENTLOGRECORD layout written byte by byte, so the result is the same on every host
 // whatever its byte order or alignment rules.
-#include "eventlog/event_log_record.h"
+#include "platform/event_log_record.h"
 
 #include <cstddef>
 

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
+#include "base/string.h"
 #include "platform/registry.h"
-#include "support/string.h"
 
 namespace qv {
 

@@ -1,4 +1,4 @@
-#include "support/utf.h"
+#include "base/utf.h"
 
 namespace qv {
 

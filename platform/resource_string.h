@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-#include "platform/types.h"
-#include "support/string.h"
+#include "base/string.h"
+#include "base/types.h"
 
 namespace qv {
 

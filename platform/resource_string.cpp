@@ -1,4 +1,4 @@
-#include "support/resource_string.h"
+#include "platform/resource_string.h"
 
 #include "platform/system_text.h"
 

@@ -1,4 +1,4 @@
-// The system clock, TIME_VALUE's calendar arithmetic, due times, and local/UTC conversion.
+// TIME_VALUE over the system clock: calendar arithmetic, due times, and local/UTC conversion.
 #include "support/time_value.h"
 
 #include <gtest/gtest.h>
@@ -8,9 +8,10 @@
 #include <ctime>
 #include <string>
 
+#include "base/error_codes.h"
 #include "platform/clock.h"
-#include "platform/error_codes.h"
 #include "platform/last_error.h"
+#include "platform/wait.h"
 #include "tests/test_time.h"
 
 namespace qv {
@@ -276,6 +277,14 @@ TEST(LocalTimeTest, DaylightSavingFollowsTheInstant) {
     EXPECT_EQ(utc.Count, summer.Count + 250 * TICKS_PER_MILLISECOND);
 }
 #endif
+
+TEST(TimerTest, TimeValueDueTimesDriveTheTimer) {
+    WAITABLE_TIMER timer = [] { WAITABLE_TIMER timer; EXPECT_TRUE(timer.Create(false)); return timer; }();
+    ASSERT_TRUE(timer.Set(TIME_VALUE::RelativeDueTime(20 * TICKS_PER_MILLISECOND).DueTime()));
+    EXPECT_EQ(WaitForOne(timer, 5000), 0u);
+    ASSERT_TRUE(timer.Set(TIME_VALUE::Now().AddTicks(20 * TICKS_PER_MILLISECOND).AsAbsoluteDueTime().DueTime()));
+    EXPECT_EQ(WaitForOne(timer, 5000), 0u);
+}
 
 }  // namespace
 }  // namespace qv

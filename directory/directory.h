@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "support/string.h"
+#include "base/string.h"
 
 namespace qv {
 

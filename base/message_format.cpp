@@ -1,4 +1,4 @@
-#include "support/message_format.h"
+#include "base/message_format.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -22,7 +22,7 @@
 
 #include <cstdint>
 
-#include "support/string.h"
+#include "base/string.h"
 
 namespace qv {
 
