@@ -28,6 +28,9 @@ struct IDENTITY_CONTEXT {
     // changes (a one-shot report).
     const WAITABLE* SettingsChangedEvent = nullptr;
     std::function<void(const char16_t* reason)> RequestStop = [](const char16_t*) {};
+    // False for a one-shot report: a lost connection gets one new attempt, not a retry every
+    // minute until the server is back.
+    bool RetryConnections = true;
 };
 
 }  // namespace qv

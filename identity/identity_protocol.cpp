@@ -127,6 +127,7 @@ bool IDENTITY_PROTOCOL::PersistentConnect() {
             return true;
         }
         DebugLog(u"Connect to Identity server = \"%s\" failed", Server);
+        if (!Environment.RetryConnections) return false;
 
         const WAITABLE* objects[] = {&StopEvent(), Environment.SettingsChangedEvent};
         uint32_t result = WaitForAny(std::span(objects, Environment.SettingsChangedEvent != nullptr ? 2 : 1), RetryPauseMs);
@@ -239,26 +240,46 @@ void IDENTITY_PROTOCOL::DiscardReceived() {
     PendingEvents &= ~PROTOCOL_EVENT_DATA_IN;
 }
 
-bool IDENTITY_PROTOCOL::Receive(BYTE_BUFFER& received) {
+void IDENTITY_PROTOCOL::PrepareToSend() {
+    ConnectionInUse().PumpEvents();
+    DiscardReceived();
+}
+
+bool IDENTITY_PROTOCOL::Stopping() const { return WaitForOne(StopEvent(), 0) == 0; }
+
+void IDENTITY_PROTOCOL::Drop() {
+    Disconnected = true;
+    ConnectionInUse().Disconnect();
+}
+
+void IDENTITY_PROTOCOL::DropLateResponses(const std::function<bool(const uint8_t* response)>& isLate) {
+    if (!isLate) return;
+    uint32_t size = ReceiveBuffer.Size();
+    uint8_t* bytes = ReceiveBuffer.Data();
+    uint32_t dropped = 0;
+    while (size - dropped >= IDENTITY_RESPONSE_LENGTH && isLate(bytes + dropped)) dropped += IDENTITY_RESPONSE_LENGTH;
+    if (dropped == 0) return;
+    DebugLogEx(DBGOUT_CUSTOM2, u"IDENTITY_PROTOCOL: Dropping %lu late response(s)", dropped / IDENTITY_RESPONSE_LENGTH);
+    std::memmove(bytes, bytes + dropped, size - dropped);
+    ReceiveBuffer.Resize(size - dropped);
+}
+
+bool IDENTITY_PROTOCOL::Receive(BYTE_BUFFER& received, const std::function<bool(const uint8_t* response)>& isLate) {
     ConnectionInUse().SetTimeout(IDENTITY_TIMEOUT_SECONDS);
-    // A response may come in pieces: keep waiting for more until a whole one is here or the
-    // time is up.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(IDENTITY_TIMEOUT_SECONDS);
+    // A response may come in pieces: keep waiting for more until a whole one is here, the
+    // time is up or the connection ends.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ResponseTimeoutMs);
     for (;;) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return false;
-        if (WaitMs(static_cast<uint32_t>(left.count()), PROTOCOL_EVENT_DATA_IN) != PROTOCOL_WAIT_SIGNALED) {
-            // Part of a response is still reported, so that its length shows in the log.
-            std::lock_guard lock(Lock);
-            if (ReceiveBuffer.Size() == 0) return false;
-            received = std::move(ReceiveBuffer);
-            return true;
-        }
+        const uint32_t result = left.count() > 0 ? WaitMs(static_cast<uint32_t>(left.count()), PROTOCOL_EVENT_DATA_IN)
+                                                 : PROTOCOL_WAIT_TIMEOUT;
         std::lock_guard lock(Lock);
-        if (ReceiveBuffer.Size() >= IDENTITY_RESPONSE_LENGTH) {
-            received = std::move(ReceiveBuffer);
-            return true;
-        }
+        DropLateResponses(isLate);
+        if (result == PROTOCOL_WAIT_SIGNALED && ReceiveBuffer.Size() < IDENTITY_RESPONSE_LENGTH) continue;
+        // Part of a response is still handed over, so that its length shows in the log.
+        if (ReceiveBuffer.Size() == 0) return false;
+        received = std::move(ReceiveBuffer);
+        return true;
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 
 #include "base/byte_buffer.h"
@@ -58,8 +59,10 @@ public:
     uint32_t Wait(uint32_t seconds, uint32_t wanted);
     void Set(uint32_t flags);
     void DataIn(const uint8_t* bytes, uint32_t count);
-    // Waits for a whole response (or the time-out) and hands over what was received.
-    bool Receive(BYTE_BUFFER& received);
+    // Waits for a whole response (or the time-out, or the connection's end) and hands over
+    // what was received. Whole responses at the front that 'isLate' recognises (answers to
+    // requests that gave up waiting) are dropped on the way, and the wait goes on.
+    bool Receive(BYTE_BUFFER& received, const std::function<bool(const uint8_t* response)>& isLate = {});
     // True, after taking the new name, when the configured identity server differs.
     bool ServerChanged();
 
@@ -67,6 +70,13 @@ public:
     IPPort& ConnectionInUse();
     // Drops bytes that no request is waiting for (a response that came too late).
     void DiscardReceived();
+    // Before a request goes out: delivers what the connection has for us (a close that has
+    // already arrived marks the connection lost) and drops bytes that arrived before it.
+    void PrepareToSend();
+    // After a failed send: the connection is gone, the next attempt makes a new one.
+    void Drop();
+    // True once the stop event is set.
+    bool Stopping() const;
 
     const STRING& ServerName() const { return Server; }
     const IDENTITY_CONTEXT& Context() const { return Environment; }
@@ -75,6 +85,8 @@ public:
 
     // How long a failed round waits before the next; a minute in service.
     uint32_t RetryPauseMs = 60000;
+    // How long a request waits for its response; tests shorten it.
+    uint32_t ResponseTimeoutMs = IDENTITY_TIMEOUT_SECONDS * 1000;
 
 private:
     bool ConnectPlain();
@@ -82,6 +94,8 @@ private:
     bool ConnectWith(uint32_t mode, uint32_t port, const char16_t* line);
     bool ConnectByProtocol();
     uint32_t WaitMs(uint32_t milliseconds, uint32_t wanted);
+    // Under the lock.
+    void DropLateResponses(const std::function<bool(const uint8_t* response)>& isLate);
 
     const WAITABLE& StopEvent() const;
 

@@ -288,31 +288,42 @@ bool IdentityReportLogoff(IDENTITY_REQUEST& request) {
     return SendIdentityRequest(u"IdentityReportLogoff", bytes, request.Length());
 }
 
-bool SendIdentityRequest(const char16_t* name, uint8_t* bytes, uint32_t length) {
-    IDENTITY_PROTOCOL* connection = CurrentConnection();
-    if (!connection || !bytes || length < IDENTITY_HEADER_LENGTH) return false;
+namespace {
 
-    uint32_t requestId = 0;
+// A well-formed answer to a request sent before 'requestId' (identifiers only grow): a
+// response that came after its request gave up waiting.
+bool IsEarlierResponse(const uint8_t* response, uint32_t requestId) {
+    const uint32_t code = (uint32_t{response[4]} << 8) | response[5];
+    const uint32_t id = GetBigEndian32(response + 6);
+    return code == (IDENTITY_REQUEST_CODE | RESPONSE_FLAG) && id != requestId &&
+           static_cast<int32_t>(requestId - id) > 0;
+}
+
+// Up to SEND_ATTEMPTS sends, each on a working connection; false when none went out.
+bool SendWithRetries(IDENTITY_PROTOCOL& connection, const char16_t* name, uint8_t* bytes, uint32_t length,
+                     uint32_t& requestId) {
     for (uint32_t attempt = 1;; ++attempt) {
-        if (connection->Disconnected) {
+        // A close or a late answer that has already arrived is seen before the request goes out.
+        connection.PrepareToSend();
+        if (connection.Disconnected) {
             DebugLog(u"%s: disconnect recieved", name);
-            if (!connection->PersistentConnect()) return false;
+            if (!connection.PersistentConnect()) return false;
         }
         requestId = NextRequestId();
         PutBigEndian32(bytes + REQUEST_ID_OFFSET, requestId);
         DebugLogEx(DBGOUT_VERBOSE, u"%s sending %lu bytes", name, length);
-        // A late answer to an earlier request would be taken for this one's.
-        connection->DiscardReceived();
-        IPPort& port = connection->ConnectionInUse();
+        IPPort& port = connection.ConnectionInUse();
         int result = port.Send(bytes, length);
-        if (result == 0) break;
+        if (result == 0) return true;
         DebugLogEx(DBGOUT_FORCE_DEBUGGER | DBGOUT_FORCE_LOG, u"Unable to send %s request.\n    %s Error code = %d. Retry #%u",
                    name, port.LastErrorText(), result, attempt);
+        // The connection is gone; the next attempt makes a new one.
+        connection.Drop();
         if (attempt >= SEND_ATTEMPTS) return false;
     }
+}
 
-    BYTE_BUFFER response;
-    if (!connection->Receive(response)) response.Free();
+bool CheckResponse(const char16_t* name, const uint8_t* bytes, uint32_t requestId, const BYTE_BUFFER& response) {
     int32_t received = static_cast<int32_t>(response.Size());
     DebugLogEx(DBGOUT_VERBOSE, u"%s request received %d bytes", name, received);
     if (response.Size() != IDENTITY_RESPONSE_LENGTH) {
@@ -332,6 +343,29 @@ bool SendIdentityRequest(const char16_t* name, uint8_t* bytes, uint32_t length) 
                u"response = %I32u",
                name, RawLittleEndian16(bytes + 4), RawLittleEndian16(answer + 4), requestId, responseId);
     return false;
+}
+
+}  // namespace
+
+bool SendIdentityRequest(const char16_t* name, uint8_t* bytes, uint32_t length) {
+    IDENTITY_PROTOCOL* connection = CurrentConnection();
+    if (!connection || !bytes || length < IDENTITY_HEADER_LENGTH) return false;
+
+    // A request that went into a connection which then ended before any answer came may never
+    // have reached the server: it goes out once more on a new connection. (A report that
+    // arrives twice is harmless; one that never arrives loses an identity.)
+    for (bool resent = false;; resent = true) {
+        uint32_t requestId = 0;
+        if (!SendWithRetries(*connection, name, bytes, length, requestId)) return false;
+        BYTE_BUFFER response;
+        const bool answered = connection->Receive(
+            response, [requestId](const uint8_t* candidate) { return IsEarlierResponse(candidate, requestId); });
+        if (!answered && !resent && connection->Disconnected && !connection->Stopping()) {
+            DebugLog(u"%s: the connection ended before the response; sending the request again", name);
+            continue;
+        }
+        return CheckResponse(name, bytes, requestId, response);
+    }
 }
 
 }  // namespace qv

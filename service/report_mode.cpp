@@ -106,7 +106,9 @@ int RunReportMode() {
     LoadSettings(line, SettingsKey());
     SaveDebugOutputMode(line, SettingsKey());
     if (line.ReportIdentity) {
-        IDENTITY_PROTOCOL connection(ServiceIdentityContext());
+        IDENTITY_CONTEXT context = ServiceIdentityContext();
+        context.RetryConnections = false;
+        IDENTITY_PROTOCOL connection(std::move(context));
         SetCurrentConnection(&connection);
         ReportOnce();
         SetCurrentConnection(nullptr);

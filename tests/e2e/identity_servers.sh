@@ -35,14 +35,17 @@ start 127.0.0.13 --response-length 13
 start 127.0.0.14 --response-length 15
 start 127.0.0.15 --no-flag
 start 127.0.0.16 --split-response 30
-start 127.0.0.17 --drop-after 1 --misbehave-count 1
+start 127.0.0.17 --drop-after 1 --misbehave-count 1 --per-connection
 start 127.0.0.18 --no-tls
 start 127.0.0.20 --status 7
+start 127.0.0.21 --reset-idle 300
+start 127.0.0.22 --delay-ms 1500 --misbehave-count 1 --per-connection
+start 127.0.0.23 --close-after-answer 300
 
 # Ready when every server has written its ready file.
 for _ in $(seq 1 100); do
   ready=$(ls "$state"/*.ready 2>/dev/null | wc -l)
-  [ "$ready" -eq 9 ] && exit 0
+  [ "$ready" -eq 12 ] && exit 0
   sleep 0.1
 done
 echo "the reference identity servers did not start:" >&2

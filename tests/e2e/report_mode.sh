@@ -45,7 +45,27 @@ run -REPORT_HEARTBEAT -SERVER "$address" -PROTOCOL TCP -USER_NAME 'corp.example\
 check "heartbeat: exits 0" 0 $?
 check "heartbeat: the heartbeat is acknowledged" 1 "$(grep -c 'IdentityReportHeartbeat request status = 0' "$log")"
 check "heartbeat: the account domain is shortened" 2 "$(records '"user_name":"corp\\\\bob"')"
+check "heartbeat: the server saw a logon and then a heartbeat" "logon heartbeat" \
+  "$(grep -o '"kind":"[a-z]*"' "$work/requests.jsonl" | cut -d'"' -f4 | tr '\n' ' ' | sed 's/ $//')"
 check "the server is stored" 1 "$(registry query "$key" | grep -c "IdentServer *REG_SZ *$address")"
+
+# A server that goes away after the logon (it may still answer the heartbeat while it exits):
+# the logoff finds nobody, gets one new connection attempt (no retry every minute for a
+# one-shot report) and fails with its line.
+vanishing=${QV_REPORT_VANISH_ADDRESS:-127.0.0.33}
+rm -f "$log" "$work/ready"
+"$server" --address "$vanishing" --count 1 --ready-file "$work/ready" >/dev/null 2>&1 &
+vanishing_pid=$!
+for _ in $(seq 1 100); do [ -f "$work/ready" ] && break; sleep 0.1; done
+started=$(date +%s)
+run -REPORT_HEARTBEAT -REPORT_LOGOFF -SERVER "$vanishing" -PROTOCOL TCP -USER_NAME 'CORP\alice' -COMPUTER_NAME 'CORP\pc7'
+check "server gone: exits 0" 0 $?
+check "server gone: within half a minute" 1 "$(( $(date +%s) - started < 30 ))"
+check "server gone: the logon went through" 1 "$(grep -c 'IdentityReportLogon request status = 0' "$log")"
+check "server gone: the logoff fails with its line" 1 "$(grep -c 'Unable to report logoff' "$log")"
+check "server gone: after one new attempt" 1 "$(grep -c 'Connect to Identity server = "'"$vanishing"'" failed' "$log")"
+check "server gone: no wait on a missing event" 0 "$(grep -c 'Wait failed' "$log")"
+wait "$vanishing_pid" 2>/dev/null
 
 # Nobody listening: every failure is logged and the exit code is still 0.
 rm -f "$log"

@@ -12,10 +12,13 @@ constexpr const char16_t* SERVER_SHORT = u"127.0.0.13";         // 13-byte respo
 constexpr const char16_t* SERVER_LONG = u"127.0.0.14";          // 15-byte responses
 constexpr const char16_t* SERVER_NO_FLAG = u"127.0.0.15";       // code 0x0010 in the response
 constexpr const char16_t* SERVER_SPLIT = u"127.0.0.16";         // each response in two pieces
-constexpr const char16_t* SERVER_DROPS_SECOND = u"127.0.0.17";  // drops a connection at its 2nd request
+constexpr const char16_t* SERVER_DROPS_SECOND = u"127.0.0.17";  // drops each connection at its 2nd request
 constexpr const char16_t* SERVER_PLAIN_ONLY = u"127.0.0.18";    // no TLS listener
 constexpr const char16_t* SERVER_NONE = u"127.0.0.19";          // nothing listens
 constexpr const char16_t* SERVER_STATUS_7 = u"127.0.0.20";      // status 7
+constexpr const char16_t* SERVER_RESETS_IDLE = u"127.0.0.21";   // resets a connection idle for 300 ms
+constexpr const char16_t* SERVER_FIRST_LATE = u"127.0.0.22";    // answers each connection's 1st request after 1.5 s
+constexpr const char16_t* SERVER_CLOSES = u"127.0.0.23";        // closes the connection 300 ms after every answer
 
 extern bool IdentityServersRunning;
 inline bool ReferenceServersRunning() { return IdentityServersRunning; }

@@ -45,9 +45,12 @@ BYTE_CHANNEL::~BYTE_CHANNEL()
     Close();
 }
 
-BYTE_CHANNEL::READINESS BYTE_CHANNEL::WaitFor(short events, std::string& problem)
+BYTE_CHANNEL::READINESS BYTE_CHANNEL::WaitFor(short events, std::string& problem,
+                                              std::chrono::steady_clock::time_point deadline)
 {
     while (!Stopping.load()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return READINESS::IDLE;
         pollfd entry{Socket.Get(), events, 0};
         const int ready = poll(&entry, 1, SLICE_MS);
         if (ready > 0)
@@ -97,9 +100,12 @@ bool BYTE_CHANNEL::Accept(std::string& problem)
     }
 }
 
-READ_RESULT BYTE_CHANNEL::Read(uint8_t* buffer, size_t capacity, size_t& received, std::string& problem)
+READ_RESULT BYTE_CHANNEL::Read(uint8_t* buffer, size_t capacity, size_t& received, std::string& problem,
+                               uint32_t idleMs)
 {
     received = 0;
+    const auto deadline = idleMs != 0 ? std::chrono::steady_clock::now() + std::chrono::milliseconds(idleMs)
+                                      : std::chrono::steady_clock::time_point::max();
     for (;;) {
         if (Session) {
             ERR_clear_error();
@@ -109,11 +115,15 @@ READ_RESULT BYTE_CHANNEL::Read(uint8_t* buffer, size_t capacity, size_t& receive
                 received = static_cast<size_t>(result);
                 return READ_RESULT::DATA;
             }
-            if (SSL_get_error(Session.get(), result) == SSL_ERROR_ZERO_RETURN)
+            const int error = SSL_get_error(Session.get(), result);
+            if (error == SSL_ERROR_ZERO_RETURN)
                 return READ_RESULT::CLOSED;
-            const READINESS readiness = WaitAfterTls(result, "TLS read", problem);
+            const READINESS readiness = error == SSL_ERROR_WANT_READ ? WaitFor(POLLIN, problem, deadline)
+                                                                     : WaitAfterTls(result, "TLS read", problem);
             if (readiness == READINESS::STOPPING)
                 return READ_RESULT::STOPPING;
+            if (readiness == READINESS::IDLE)
+                return READ_RESULT::IDLE;
             if (readiness == READINESS::FAILED)
                 return READ_RESULT::FAILED;
             continue;
@@ -131,9 +141,11 @@ READ_RESULT BYTE_CHANNEL::Read(uint8_t* buffer, size_t capacity, size_t& receive
             problem = std::string("recv: ") + std::strerror(errno);
             return READ_RESULT::FAILED;
         }
-        const READINESS readiness = WaitFor(POLLIN, problem);
+        const READINESS readiness = WaitFor(POLLIN, problem, deadline);
         if (readiness == READINESS::STOPPING)
             return READ_RESULT::STOPPING;
+        if (readiness == READINESS::IDLE)
+            return READ_RESULT::IDLE;
         if (readiness == READINESS::FAILED)
             return READ_RESULT::FAILED;
     }
@@ -180,6 +192,16 @@ void BYTE_CHANNEL::Close()
 {
     if (Session && HandshakeDone)
         SSL_shutdown(Session.get());  // one attempt: a close_notify if the socket takes it
+    Session.reset();
+    Socket.Close();
+}
+
+void BYTE_CHANNEL::Reset()
+{
+    // A zero linger time turns the close into a reset, without a TLS close_notify first.
+    const linger abortive{1, 0};
+    if (Socket.Valid())
+        setsockopt(Socket.Get(), SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
     Session.reset();
     Socket.Close();
 }

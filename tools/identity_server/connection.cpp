@@ -41,9 +41,14 @@ private:
         for (;;) {
             size_t received = 0;
             std::string problem;
-            const READ_RESULT result = Channel.Read(buffer.data(), buffer.size(), received, problem);
+            const READ_RESULT result =
+                Channel.Read(buffer.data(), buffer.size(), received, problem, State.Options.Misbehave.ResetIdleMs);
             if (result == READ_RESULT::STOPPING)
                 return "closed: server stopping";
+            if (result == READ_RESULT::IDLE) {
+                Channel.Reset();
+                return "reset after " + std::to_string(State.Options.Misbehave.ResetIdleMs) + " ms idle";
+            }
             if (result != READ_RESULT::DATA) {
                 ReportCutShort();
                 return result == READ_RESULT::CLOSED ? "closed by the client" : "failed: " + problem;
@@ -58,7 +63,7 @@ private:
                     return "closed: Length below the header size";
                 }
                 if (!Answer(request))
-                    return "ended without an answer to its last request";
+                    return Channel.IsOpen() ? "ended without an answer to its last request" : "closed after an answer";
             }
         }
     }
@@ -110,11 +115,23 @@ private:
         REQUEST_REPORT report = NewReport(std::move(bytes));
         report.Decoded = DecodeRequest(report.Bytes);
         State.Output.Write(report);
-        const bool delivered = SendResponse(report.Sequence, report.Decoded.Fields.RequestId);
+        ++RequestsHere;
+        const uint64_t number = State.Options.Misbehave.PerConnection ? RequestsHere : report.Sequence;
+        const bool delivered = SendResponse(number, report.Decoded.Fields.RequestId);
         CheckLimit(report.Sequence);
+        const MISBEHAVIOUR& misbehave = State.Options.Misbehave;
+        if (delivered && misbehave.CloseAfterAnswerMs && misbehave.Applies(number)) {
+            // Requests that arrive meanwhile are never answered.
+            SleepUnlessStopping(*misbehave.CloseAfterAnswerMs, State.Stopping);
+            State.Output.Note("closing the connection from " + Client + " after answering request #" +
+                              std::to_string(report.Sequence));
+            Channel.Close();
+            return false;
+        }
         return delivered;
     }
 
+    // 'sequence': the request's number as the misbehaviour rules count it.
     bool SendResponse(uint64_t sequence, uint32_t requestId)
     {
         const MISBEHAVIOUR& misbehave = State.Options.Misbehave;
@@ -156,6 +173,7 @@ private:
     const std::string Client;
     const std::string Transport;
     std::string TlsVersion;
+    uint64_t RequestsHere = 0;
 };
 
 }  // namespace

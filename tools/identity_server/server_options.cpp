@@ -160,6 +160,12 @@ bool ParseOne(ARGUMENT_CURSOR& cursor, SERVER_OPTIONS& options, std::string& pro
         misbehave.Drop = true;
         return cursor.Number(misbehave.After, problem);
     }
+    if (name == "--close-after-answer")
+        return optionalNumber(misbehave.CloseAfterAnswerMs);
+    if (name == "--per-connection")
+        return flag(misbehave.PerConnection);
+    if (name == "--reset-idle")
+        return cursor.Number(misbehave.ResetIdleMs, problem);
     if (name == "--misbehave-after")
         return cursor.Number(misbehave.After, problem);
     if (name == "--misbehave-count")
@@ -236,8 +242,11 @@ const char* UsageText()
            "  --drop-after K          answer K requests, then drop (same as --drop --misbehave-after K)\n"
            "  --misbehave-after K     the first K requests are answered properly\n"
            "  --misbehave-count K     only K requests misbehave (default: all after the first K)\n"
+           "  --close-after-answer MS close the connection MS ms after answering\n"
+           "  --per-connection        number requests within each connection for the rules above\n"
+           "  --reset-idle MS         reset (TCP RST) every connection idle for MS ms\n"
            "\n"
-           "Requests are numbered across all connections. SIGTERM or SIGINT ends the server with\n"
+           "Requests are numbered across all connections unless --per-connection is given. SIGTERM or SIGINT ends the server with\n"
            "exit code 0; bad arguments give exit code 2.\n";
 }
 

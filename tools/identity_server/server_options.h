@@ -12,7 +12,8 @@ inline constexpr uint16_t DEFAULT_PLAIN_PORT = 1306;
 inline constexpr uint16_t DEFAULT_TLS_PORT = 1308;
 
 // How answers are spoiled for fault tests. A request misbehaves when its number n (1 for the
-// first request the server received) satisfies After < n <= After + Count (Count 0: no end).
+// first request the server received, or the connection received with PerConnection) satisfies
+// After < n <= After + Count (Count 0: no end).
 struct MISBEHAVIOUR {
     uint32_t DelayMs = 0;
     bool WrongId = false;
@@ -20,8 +21,11 @@ struct MISBEHAVIOUR {
     std::optional<uint32_t> ResponseLength;
     std::optional<uint32_t> SplitResponseMs;
     bool Drop = false;
+    std::optional<uint32_t> CloseAfterAnswerMs;  // end the connection this long after the (spoiled) answer
     uint64_t After = 0;
     uint64_t Count = 0;
+    bool PerConnection = false;  // number requests within each connection, not across the server
+    uint32_t ResetIdleMs = 0;    // reset (RST) a connection idle this long; 0: never
 
     bool Applies(uint64_t requestNumber) const
     {

@@ -217,6 +217,29 @@ TEST_F(ServerEndToEnd, MisbehavesOnlyForTheCountGiven)
     EXPECT_EQ(client.Receive(RESPONSE_BYTES), ExpectedResponse(42));
 }
 
+TEST_F(ServerEndToEnd, ClosesAfterAnsweringAndCountsPerConnection)
+{
+    // The first request of every connection is answered late and its connection closed.
+    StartServer({"--close-after-answer", "0", "--per-connection", "--misbehave-count", "1", "--delay-ms", "50"});
+    for (uint32_t id = 1; id <= 2; ++id) {
+        TEST_CLIENT client;
+        Connect(client, id == 2 ? TLS1_2_VERSION : 0);
+        ASSERT_TRUE(client.Send(ExampleRequest(id)));
+        EXPECT_EQ(client.Receive(RESPONSE_BYTES), ExpectedResponse(id));
+        EXPECT_TRUE(client.WaitForClose()) << "connection " << id;
+    }
+}
+
+TEST_F(ServerEndToEnd, ResetsAnIdleConnection)
+{
+    StartServer({"--reset-idle", "200"});
+    TEST_CLIENT client;
+    Connect(client);
+    ASSERT_TRUE(client.Send(ExampleRequest(1)));
+    EXPECT_EQ(client.Receive(RESPONSE_BYTES), ExpectedResponse(1));
+    EXPECT_TRUE(client.WaitForClose(3000));
+}
+
 TEST_F(ServerEndToEnd, ExitsByItselfAfterTheRequestCount)
 {
     StartServer({"--count", "2"});
