@@ -53,7 +53,7 @@ void WalkRecords(const uint8_t* buffer, uint32_t size, const char16_t* operation
 
 EVENT_LOG::EVENT_LOG(const EVENT_LOG_CONTEXT& context, std::unique_ptr<EVENT_LOG_API> api,
                      const EVENT_LOG_TIMING& timing)
-    : Context(context), Api(std::move(api)), Timing(timing), LastExpiry(TIME_VALUE::Now()) {}
+    : Context(context), Api(std::move(api)), Timing(timing) {}
 
 EVENT_LOG::~EVENT_LOG() { Close(); }
 
@@ -258,8 +258,8 @@ bool EVENT_LOG::DispatchRecord(const uint8_t* bytes, uint32_t length, RECORD_RAN
 void EVENT_LOG::RunHandler(const EVENT_KIND& kind, const EVENT_RECORD& record) { kind.Handler(*this, record); }
 
 void EVENT_LOG::Expire() {
-    if (ElapsedMilliseconds(LastExpiry) <= Timing.ExpiryIntervalMs) return;
-    LastExpiry = TIME_VALUE::Now();
+    if (LastExpiry.ElapsedMilliseconds() <= Timing.ExpiryIntervalMs) return;
+    LastExpiry.Restart();
 }
 
 }  // namespace qv

@@ -64,7 +64,7 @@ public:
 
     const STRING& LogName() const { return Name; }
     const DUMP_SWITCHES& Switches() const { return Context.Switches; }
-    const TIME_VALUE& LastExpiryTime() const { return LastExpiry; }
+    const STOPWATCH& SinceLastExpiry() const { return LastExpiry; }
 
 protected:
     // Runs the kind's handler. A seam for observing dispatch.
@@ -79,7 +79,7 @@ private:
     std::unique_ptr<EVENT_LOG_API> Api;
     EVENT_LOG_TIMING Timing;
     STRING Name;
-    TIME_VALUE LastExpiry;
+    STOPWATCH LastExpiry;  // set to now at construction
     EVENT_RECORD Record;  // the view of the record being dispatched; its Strings block is reused
 };
 

@@ -1,4 +1,5 @@
-// The system clock in file-time form: 100-nanosecond units since 1601-01-01 UTC.
+// The system clocks: the wall clock in file-time form (100-nanosecond units since 1601-01-01
+// UTC), and a monotonic clock for elapsed times.
 #pragma once
 
 #include <cstdint>
@@ -6,6 +7,10 @@
 namespace qv {
 
 uint64_t SystemTimeNow();
+
+// Milliseconds on a clock that only moves forward, whatever happens to the wall clock (time
+// synchronisation steps it, an administrator sets it): the measure for elapsed times.
+uint64_t MonotonicMilliseconds();
 
 // Conversions between UTC and the machine's local time zone (daylight saving included,
 // for the instant being converted). False when the instant cannot be converted.

@@ -128,28 +128,42 @@ void ReadDebugOutputSources(COMMAND_LINE& line) {
     }
 }
 
-void ApplyDebugOutputMode(const COMMAND_LINE& line) {
-    uint32_t mode = 0;
-    const char16_t* source = nullptr;
-    const char16_t* name = nullptr;
-    if (line.CommandLineMode != 0) {
-        mode = line.CommandLineMode, source = u"command line";
-    } else if (line.RegistryMode != 0) {
-        mode = line.RegistryMode, source = u"registry value", name = DEBUG_OUTPUT_VALUE;
-    } else if (line.EnvironmentMode != 0) {
-        mode = line.EnvironmentMode, source = u"environment variable", name = ENVIRONMENT_VARIABLE;
-    }
-    // By default the log file is on and starts afresh at each run.
-    if ((mode & (DBGOUT_LOG | DBGOUT_OVERWRITE | DBGOUT_RENAME)) == 0) mode |= DBGOUT_LOG | DBGOUT_OVERWRITE;
+namespace {
 
-    SetLogRenameSchedule(0, 1);
-    SetDebugOutputMode(mode);
-    SetLogPath(LOG_PATH_PROGRAM, u"Quorvane", LOG_PATH_DEFAULT);
-    LogArguments(line.Arguments, static_cast<uint32_t>(line.ArgumentsEnd - line.Arguments));
-    LogDebugOutputMode(mode, source, name);
+struct CHOSEN_MODE {
+    uint32_t Mode = 0;
+    const char16_t* Source = nullptr;  // null: the defaults
+    const char16_t* Name = nullptr;
+};
+
+// The first of the given sources that names a mode, with a log destination filled in: by
+// default the log file is on and starts afresh at each run (only the first opening of the
+// file replaces it, so a mode chosen later never truncates the running log).
+CHOSEN_MODE ChooseMode(uint32_t commandLineMode, uint32_t registryMode, uint32_t environmentMode) {
+    CHOSEN_MODE chosen;
+    if (commandLineMode != 0) {
+        chosen = {commandLineMode, u"command line", nullptr};
+    } else if (registryMode != 0) {
+        chosen = {registryMode, u"registry value", DEBUG_OUTPUT_VALUE};
+    } else if (environmentMode != 0) {
+        chosen = {environmentMode, u"environment variable", ENVIRONMENT_VARIABLE};
+    }
+    if ((chosen.Mode & (DBGOUT_LOG | DBGOUT_OVERWRITE | DBGOUT_RENAME)) == 0) chosen.Mode |= DBGOUT_LOG | DBGOUT_OVERWRITE;
+    return chosen;
 }
 
-void SaveDebugOutputMode(const COMMAND_LINE& line, const REGISTRY_KEY& key) {
+}  // namespace
+
+void ApplyDebugOutputMode(const COMMAND_LINE& line) {
+    const CHOSEN_MODE chosen = ChooseMode(line.CommandLineMode, line.RegistryMode, line.EnvironmentMode);
+    SetLogRenameSchedule(0, 1);
+    SetDebugOutputMode(chosen.Mode);
+    SetLogPath(LOG_PATH_PROGRAM, u"Quorvane", LOG_PATH_DEFAULT);
+    LogArguments(line.Arguments, static_cast<uint32_t>(line.ArgumentsEnd - line.Arguments));
+    LogDebugOutputMode(chosen.Mode, chosen.Source, chosen.Name);
+}
+
+void SaveDebugOutputMode(COMMAND_LINE& line, const REGISTRY_KEY& key) {
     if (!key.IsOpen()) return;
     if (line.ClearSavedMode) {
         if (DeleteRegistryValue(key, DEBUG_OUTPUT_VALUE)) {
@@ -158,6 +172,8 @@ void SaveDebugOutputMode(const COMMAND_LINE& line, const REGISTRY_KEY& key) {
         return;
     }
     if (line.CommandLineMode != 0 && WriteRegistryDword(key, DEBUG_OUTPUT_VALUE, line.CommandLineMode)) {
+        // What the program saved itself is no change for the next settings reload to apply.
+        line.RegistryMode = line.CommandLineMode;
         DebugLogTextEx(DBGOUT_FORCE_DEBUGGER, u"Debug output mode saved");
     }
 }
@@ -168,8 +184,11 @@ void RefreshDebugOutputMode(COMMAND_LINE& line, const REGISTRY_KEY& key) {
     if (!ReadRegistryDword(key, DEBUG_OUTPUT_VALUE, mode)) mode = 0;
     if (mode == line.RegistryMode) return;
     line.RegistryMode = mode;
-    SetDebugOutputMode(mode);
-    LogDebugOutputMode(mode, u"registry value", DEBUG_OUTPUT_VALUE);
+    // The value now rules as it would at a start: a value without a destination still logs to
+    // the file, and a deleted value hands over to the environment variable or the defaults.
+    const CHOSEN_MODE chosen = ChooseMode(0, line.RegistryMode, line.EnvironmentMode);
+    SetDebugOutputMode(chosen.Mode);
+    LogDebugOutputMode(chosen.Mode, chosen.Source, chosen.Name);
 }
 
 }  // namespace qv

@@ -50,7 +50,7 @@ STRING SettingsKeyFullPath(const char16_t* subkey = nullptr);
 
 void ReadDebugOutputSources(COMMAND_LINE& line);
 void ApplyDebugOutputMode(const COMMAND_LINE& line);
-void SaveDebugOutputMode(const COMMAND_LINE& line, const REGISTRY_KEY& key);
+void SaveDebugOutputMode(COMMAND_LINE& line, const REGISTRY_KEY& key);
 void RefreshDebugOutputMode(COMMAND_LINE& line, const REGISTRY_KEY& key);
 
 }  // namespace qv

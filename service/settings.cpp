@@ -69,6 +69,15 @@ void ReloadMinutes(const REGISTRY_KEY& key, const char16_t* name, const char16_t
     target = milliseconds;
 }
 
+// The stored identity server; an empty one names no server, so it fails like a missing one
+// (with "the data is invalid") instead of being connected to for ever.
+bool ReadIdentityServer(const REGISTRY_KEY& key, STRING& server) {
+    if (!ReadRegistryString(key, IDENT_SERVER, server)) return false;
+    if (!server.IsEmpty()) return true;
+    SetLastErrorCode(ERR_INVALID_DATA);
+    return false;
+}
+
 void LogSetFailure(const char16_t* name, const char16_t* value) {
     uint32_t code = GetLastErrorCode();
     DebugLog(u"Unable to set registry value \"%s\" in key \"%s\" to \"%s\". %s. Error code = %lu.", name,
@@ -139,7 +148,7 @@ bool LoadSettings(const COMMAND_LINE& line, const REGISTRY_KEY& key) {
         SetIdentityServer(line.Server);
     } else {
         STRING server;
-        if (ReadRegistryString(key, IDENT_SERVER, server)) {
+        if (ReadIdentityServer(key, server)) {
             DebugLog(u"Identity server = \"%s\"", server);
             SetIdentityServer(server.Text());
         } else {
@@ -196,7 +205,7 @@ void ReloadSettings(COMMAND_LINE& line, const REGISTRY_KEY& key) {
         }
 
         STRING server;
-        if (ReadRegistryString(key, IDENT_SERVER, server)) {
+        if (ReadIdentityServer(key, server)) {
             if (!server.Equals(settings.IdentityServer)) {
                 DebugLog(u"Ident server changed from \"%s\" to \"%s\"", settings.IdentityServer, server);
                 settings.IdentityServer = std::move(server);

@@ -104,9 +104,11 @@ void StopThreads(uint32_t budgetMs, LOG_FUNCTION log, std::initializer_list<STOP
         for (size_t i = 0; i < batchSize; ++i) handles[i] = first[i].Handle;
 
         CallLog(log, u"Waiting %.3f seconds for %lu %s to stop ...", budget / 1000.0, count, word);
-        TIME_VALUE stopwatch = TIME_VALUE::Now();
+        const STOPWATCH stopwatch;
         uint32_t result = WaitForAll(std::span<const WAITABLE* const>(handles, batchSize), budget);
-        uint64_t elapsed = ElapsedMilliseconds(stopwatch);
+        uint64_t elapsed = stopwatch.ElapsedMilliseconds();
+        // A wait that timed out used the whole budget, however the clocks rounded it.
+        if (result == WAIT_TIMED_OUT && elapsed < budget) elapsed = budget;
 
         if (result == 0) {
             CallLog(log, u"%lu %s stopped normally in %.3f seconds", count, word, elapsed / 1000.0);

@@ -3,6 +3,8 @@
 // system call; only Now and the time-zone conversions ask the system.
 #include "support/time_value.h"
 
+#include <atomic>
+
 #include "base/error_codes.h"
 #include "platform/clock.h"
 #include "platform/last_error.h"
@@ -56,7 +58,32 @@ void DateFromDays(uint64_t daysSince1601, uint32_t& year, uint32_t& month, uint3
 
 }  // namespace
 
-TIME_VALUE TIME_VALUE::Now() { return TIME_VALUE{SystemTimeNow(), ABSOLUTE}; }
+namespace {
+
+std::atomic<TIME_SOURCE*> TestTimeSource{nullptr};
+
+}  // namespace
+
+void SetTimeSourceForTest(TIME_SOURCE* source) { TestTimeSource.store(source); }
+
+TIME_VALUE TIME_VALUE::Now() {
+    TIME_SOURCE* source = TestTimeSource.load();
+    return TIME_VALUE{source != nullptr ? source->WallClock() : SystemTimeNow(), ABSOLUTE};
+}
+
+uint64_t STOPWATCH::Now() {
+    TIME_SOURCE* source = TestTimeSource.load();
+    return source != nullptr ? source->MonotonicMilliseconds() : MonotonicMilliseconds();
+}
+
+STOPWATCH::STOPWATCH() : Start(Now()) {}
+
+void STOPWATCH::Restart() { Start = Now(); }
+
+uint64_t STOPWATCH::ElapsedMilliseconds() const {
+    const uint64_t now = Now();
+    return now > Start ? now - Start : 0;
+}
 
 bool TIME_VALUE::FromCalendar(const CALENDAR_TIME& calendar, TIME_VALUE& value) {
     if (calendar.Year < FIRST_YEAR || calendar.Year > LAST_YEAR || calendar.Month < 1 || calendar.Month > 12 ||
@@ -125,6 +152,5 @@ TIME_VALUE TIME_VALUE::RelativeDueTime(uint64_t spanTicks) {
     return TIME_VALUE{0u - spanTicks, DUE_TIME};
 }
 
-uint64_t ElapsedMilliseconds(const TIME_VALUE& value) { return (SystemTimeNow() - value.Count) / TICKS_PER_MILLISECOND; }
 
 }  // namespace qv

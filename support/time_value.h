@@ -1,5 +1,6 @@
 // Wall-clock times in 100-nanosecond units (file-time form, counted from 1601-01-01), with a
-// kind tag that says where the count came from.
+// kind tag that says where the count came from; and elapsed times, which are measured on the
+// monotonic clock instead.
 #pragma once
 
 #include <cstdint>
@@ -49,7 +50,31 @@ public:
     int64_t DueTime() const { return static_cast<int64_t>(Count); }
 };
 
-// (now - value) / 10000 in unsigned 64-bit arithmetic, on the wall clock.
-uint64_t ElapsedMilliseconds(const TIME_VALUE& value);
+// Where the program reads the time: the system's clocks, or a test's settable ones.
+class TIME_SOURCE {
+public:
+    virtual ~TIME_SOURCE() = default;
+    virtual uint64_t WallClock() = 0;  // file-time form, as SystemTimeNow
+    virtual uint64_t MonotonicMilliseconds() = 0;
+};
+// Null puts the system's clocks back.
+void SetTimeSourceForTest(TIME_SOURCE* source);
+
+// Elapsed time on the monotonic clock: a step of the wall clock, back or forward, changes
+// neither an elapsed time nor anything timed by one (waits, time-to-live, heartbeats).
+class STOPWATCH {
+public:
+    // Started now.
+    STOPWATCH();
+    void Restart();
+    uint64_t ElapsedMilliseconds() const;
+    // The start, in the monotonic clock's milliseconds.
+    uint64_t Started() const { return Start; }
+
+    static uint64_t Now();
+
+private:
+    uint64_t Start;
+};
 
 }  // namespace qv

@@ -54,6 +54,12 @@ uint64_t SystemTimeNow() {
                                  UNIX_EPOCH_FILE_TIME);
 }
 
+uint64_t MonotonicMilliseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint64_t>(now.tv_sec) * 1000 + static_cast<uint64_t>(now.tv_nsec) / 1000000;
+}
+
 bool UtcToLocalTime(uint64_t utc, uint64_t& local) {
     if (utc > LARGEST_FILE_TIME) {
         SetLastErrorCode(ERR_INVALID_PARAMETER);

@@ -37,6 +37,8 @@ uint64_t SystemTimeNow() {
     return FromFileTime(now);
 }
 
+uint64_t MonotonicMilliseconds() { return GetTickCount64(); }
+
 bool UtcToLocalTime(uint64_t utc, uint64_t& local) {
     if (!CheckRange(utc)) return false;
     const FILETIME utcTime = ToFileTime(utc - utc % TICKS_PER_MILLISECOND_VALUE);

@@ -176,7 +176,7 @@ TEST_F(EventLogReaderTest, TimeOutBatchRunsExpiryAndReportsAnEmptyRange) {
     timing.ChangeWaitMs = 20;
     timing.ExpiryIntervalMs = 0;
     auto reader = MakeReader(timing);
-    const TIME_VALUE before = reader->LastExpiryTime();
+    const uint64_t before = reader->SinceLastExpiry().Started();
     ThenRead(ERR_HANDLE_EOF);
     // The first wait times out for real; the stop comes before the second.
     Trace->BeforeWait = [&](uint32_t call) {
@@ -186,7 +186,7 @@ TEST_F(EventLogReaderTest, TimeOutBatchRunsExpiryAndReportsAnEmptyRange) {
     EXPECT_EQ(Run(*reader), PROCESS_STOP);
     EXPECT_EQ(Trace->WaitTimeouts, (std::vector<uint32_t>{20, 20}));
     EXPECT_EQ(Capture.LinesWith("EVENT_LOG::Process: Time-out, Records: Count = 0, First = 0, Last = 0").size(), 1u);
-    EXPECT_GT(reader->LastExpiryTime().Count, before.Count);
+    EXPECT_GT(reader->SinceLastExpiry().Started(), before);
 }
 
 TEST_F(EventLogReaderTest, VerboseBatchLinesNeedTheVerboseCategory) {

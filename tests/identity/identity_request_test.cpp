@@ -161,14 +161,15 @@ TEST_F(IdentityRequestTest, HeartbeatAndLogoffChangeOnlyTheKindAndTheId) {
     IDENTITY_REQUEST request;
     IdentityReportLogon(request, Address(u"10.1.2.3"), u"10.1.2.3", u"CORP\\bob", u"CORP\\pc1");
     std::vector<uint8_t> logon = Bytes(request);
+    EXPECT_EQ(logon.back(), 0x20);
     IdentityReportHeartbeat(request);
     std::vector<uint8_t> heartbeat = Bytes(request);
     ASSERT_EQ(heartbeat.size(), logon.size());
-    EXPECT_EQ(request.Request.Data()[request.KindField], REPORT_KIND_HEARTBEAT);
+    EXPECT_EQ(heartbeat.back(), 0x30);
     IdentityReportLogoff(request);
     std::vector<uint8_t> logoff = Bytes(request);
     ASSERT_EQ(logoff.size(), logon.size());
-    EXPECT_EQ(request.Request.Data()[request.KindField], REPORT_KIND_LOGOFF);
+    EXPECT_EQ(logoff.back(), 0x21);
     EXPECT_EQ(request.KindField, logon.size() - 1);
     for (size_t i = 0; i + 1 < logon.size(); ++i) {
         if (i >= 6 && i < 10) continue;
@@ -178,6 +179,50 @@ TEST_F(IdentityRequestTest, HeartbeatAndLogoffChangeOnlyTheKindAndTheId) {
     EXPECT_EQ(Log.LinesWith("IdentityReportLogoff: NtUserName = \"CORP\\bob\", IpAddress = \"10.1.2.3\", Request length = ")
                   .size(),
               1u);
+}
+
+TEST_F(IdentityRequestTest, TheLogoffLineReadsAnIPv6AddressBack) {
+    IDENTITY_REQUEST request;
+    IdentityReportLogon(request, Address(u"2001:db8::5"), u"2001:db8::5", u"CORP\\bob", nullptr);
+    IdentityReportLogoff(request);
+    EXPECT_EQ(Log.LinesWith("IdentityReportLogoff: NtUserName = \"CORP\\bob\", IpAddress = \"2001:db8::5\", Request length = ")
+                  .size(),
+              1u);
+}
+
+// Lengths are 16-bit: 65,535 bytes is the longest request there is.
+TEST_F(IdentityRequestTest, RequestsUpToSixtyFiveThousandFiveHundredThirtyFiveBytesAreBuilt) {
+    const IP_ADDRESS address = Address(u"10.1.2.3");
+    IDENTITY_SECTION computer;
+    IDENTITY_SECTION user;
+    user.Present = true;
+    user.Name = (u"CORP\\" + std::u16string(95, u'u')).c_str();  // 100 units
+    // 34 bytes, the user section (6 + 200), the group marker and one group (4 + 2 + 2 * DN).
+    auto withGroup = [&](size_t dnUnits) {
+        GROUP_LIST groups;
+        groups.push_back({STRING(u"G"), STRING(std::u16string(dnUnits, u'd').c_str())});
+        return groups;
+    };
+    IDENTITY_REQUEST request;
+    GROUP_LIST groups = withGroup(32644);
+    ASSERT_TRUE(EncodeIdentityRequest(request, address, computer, user, groups));
+    EXPECT_EQ(request.Length(), 65535u);
+    EXPECT_EQ(groups.size(), 1u);
+    EXPECT_EQ(Bytes(request)[0], 0xFF);
+    EXPECT_EQ(Bytes(request)[1], 0xFF);
+
+    groups = withGroup(32645);  // 65,537 bytes: the group is left out
+    ASSERT_TRUE(EncodeIdentityRequest(request, address, computer, user, groups));
+    EXPECT_EQ(groups.size(), 0u);
+    EXPECT_EQ(request.Length(), 240u);
+
+    // Names alone of 65,536 bytes cannot be sent at all; 65,534 can.
+    groups.clear();
+    user.Name = (u"CORP\\" + std::u16string(32743, u'u')).c_str();
+    EXPECT_FALSE(EncodeIdentityRequest(request, address, computer, user, groups));
+    user.Name = (u"CORP\\" + std::u16string(32742, u'u')).c_str();
+    ASSERT_TRUE(EncodeIdentityRequest(request, address, computer, user, groups));
+    EXPECT_EQ(request.Length(), 65534u);
 }
 
 TEST_F(IdentityRequestTest, RequestIdsAreUniqueAndIncreasing) {

@@ -115,6 +115,22 @@ TEST_F(SettingsTest, DefaultsApplyAndAMissingIdentityServerFailsTheLoad) {
     EXPECT_TRUE(Log.Contains("Logon time-to-live = 12 (minutes)"));
 }
 
+TEST_F(SettingsTest, AnEmptyStoredIdentityServerIsNoServer) {
+    ASSERT_TRUE(WriteRegistryString(Key, u"IdentServer", u""));
+    COMMAND_LINE line;
+    EXPECT_FALSE(LoadSettings(line, Key));
+    EXPECT_FALSE(Log.Contains("Identity server = \"\""));
+
+    // Emptied while running: the server in use stays.
+    ASSERT_TRUE(WriteRegistryString(Key, u"IdentServer", u"id.example"));
+    ASSERT_TRUE(LoadSettings(line, Key));
+    ASSERT_TRUE(WriteRegistryString(Key, u"IdentServer", u""));
+    ReloadSettings(line, Key);
+    EXPECT_EQ(test::Utf8(GetIdentityServer()), "id.example");
+    EXPECT_TRUE(Log.Contains("Unable to load registry value = IdentServer. The data is invalid. Error code = 13."))
+        << Log.All();
+}
+
 TEST_F(SettingsTest, CommandLineOverridesAreStoredAndWin) {
     ASSERT_TRUE(WriteRegistryString(Key, u"IdentServer", u"old.example"));
     COMMAND_LINE line;
@@ -193,6 +209,33 @@ TEST_F(SettingsTest, ReloadNoticesChangesAndSignalsConnectionChanges) {
     EXPECT_TRUE(Log.Contains("Identity protocol changed to TCP"));
     EXPECT_EQ(WaitForOne(SettingsChangedEvent(), 0), 0u);
     SettingsChangedEvent().Close();
+}
+
+TEST_F(SettingsTest, ARefreshNeverTurnsTheLogOff) {
+    ASSERT_TRUE(WriteRegistryString(Key, u"IdentServer", u"id.example"));
+    COMMAND_LINE line;
+    line.CommandLineMode = DBGOUT_VERBOSE;  // started with -V
+    SetDebugOutputMode(DBGOUT_DEBUGGER | DBGOUT_LOG | DBGOUT_VERBOSE | DBGOUT_NO_TIME_STAMP);
+    SaveDebugOutputMode(line, Key);
+    ASSERT_TRUE(LoadSettings(line, Key));
+
+    // A reload for another change: the saved value is the program's own, nothing changes.
+    ASSERT_TRUE(WriteRegistryDword(Key, u"Heartbeat", 5));
+    ReloadSettings(line, Key);
+    EXPECT_NE(GetDebugOutputMode() & DBGOUT_LOG, 0u);
+    EXPECT_EQ(Log.Count("Debug output mode"), 1u) << Log.All();  // only "saved"
+
+    // The administrator names categories only: the log file stays the destination.
+    ASSERT_TRUE(WriteRegistryDword(Key, u"DebugOutput", DBGOUT_VERBOSE | DBGOUT_CUSTOM1));
+    ReloadSettings(line, Key);
+    EXPECT_EQ(GetDebugOutputMode() & (DBGOUT_LOG | DBGOUT_VERBOSE | DBGOUT_CUSTOM1),
+              DBGOUT_LOG | DBGOUT_VERBOSE | DBGOUT_CUSTOM1);
+
+    // ... or deletes the value: the defaults (the log file) take over.
+    ASSERT_TRUE(DeleteRegistryValue(Key, u"DebugOutput"));
+    ReloadSettings(line, Key);
+    EXPECT_NE(GetDebugOutputMode() & DBGOUT_LOG, 0u);
+    EXPECT_EQ(GetDebugOutputMode() & DBGOUT_VERBOSE, 0u);
 }
 
 TEST_F(SettingsTest, ShutdownOneStopsTheServiceAndBecomesTwo) {

@@ -11,6 +11,7 @@
 #include "platform/wait.h"
 #include "support/format.h"
 #include "support/thread_group.h"
+#include "tests/support/settable_clock.h"
 #include "tests/test_text.h"
 
 namespace qv {
@@ -123,6 +124,29 @@ TEST_F(ThreadGroupTest, ManyThreadsAreWaitedForInBatchesOf64) {
     EXPECT_TRUE(Matches(lines[COUNT + 2], "Waiting [0-9]+\\.[0-9]{3} seconds for 36 threads to stop \\.\\.\\."))
         << lines[COUNT + 2];
     EXPECT_TRUE(Matches(lines[COUNT + 3], "36 threads stopped normally in [0-9]+\\.[0-9]{3} seconds")) << lines[COUNT + 3];
+}
+
+// The wall clock is set an hour back while the threads stop (time synchronisation on a domain
+// controller): the budget is measured on the monotonic clock, so the second batch is still
+// waited for.
+test::SETTABLE_CLOCK* SteppedClock = nullptr;
+uint32_t WorkerThatStepsTheClock(void* argument) {
+    const uint32_t result = ObedientWorker(argument);
+    SteppedClock->StepWallClock(-3600 * 1000);
+    return result;
+}
+
+TEST_F(ThreadGroupTest, AStepOfTheWallClockDoesNotCutTheBudget) {
+    test::SETTABLE_CLOCK clock;
+    SteppedClock = &clock;
+    constexpr uint32_t COUNT = 70;
+    THREAD workers[COUNT];
+    for (THREAD& worker : workers) ASSERT_TRUE(worker.Start(WorkerThatStepsTheClock, &Stop));
+    StopThreads(20000, CaptureLine, {STOP_GROUP::Array(u"Worker", SetEventRoutine, &Stop, workers, COUNT)});
+    int normal = 0;
+    for (const std::string& line : TakeLines()) normal += line.find("threads stopped normally") != std::string::npos;
+    EXPECT_EQ(normal, 2);
+    SteppedClock = nullptr;
 }
 
 TEST_F(ThreadGroupTest, WhenTheFirstBatchUsesTheBudgetTheSecondIsNotWaitedForButAllHandlesClose) {
