@@ -4,6 +4,7 @@
 #include "tools/identity_server/request_framer.h"
 #include "tools/identity_server/response.h"
 
+#include <random>
 #include <vector>
 
 namespace qv::identity_server {
@@ -116,13 +117,12 @@ private:
         report.Decoded = DecodeRequest(report.Bytes);
         State.Output.Write(report);
         ++RequestsHere;
-        const uint64_t number = State.Options.Misbehave.PerConnection ? RequestsHere : report.Sequence;
-        const bool delivered = SendResponse(number, report.Decoded.Fields.RequestId);
+        const MISBEHAVIOUR plan = PlanFor(report.Sequence);
+        const bool delivered = SendResponse(plan, report.Sequence, report.Decoded.Fields.RequestId);
         CheckLimit(report.Sequence);
-        const MISBEHAVIOUR& misbehave = State.Options.Misbehave;
-        if (delivered && misbehave.CloseAfterAnswerMs && misbehave.Applies(number)) {
+        if (delivered && plan.CloseAfterAnswerMs) {
             // Requests that arrive meanwhile are never answered.
-            SleepUnlessStopping(*misbehave.CloseAfterAnswerMs, State.Stopping);
+            SleepUnlessStopping(*plan.CloseAfterAnswerMs, State.Stopping);
             State.Output.Note("closing the connection from " + Client + " after answering request #" +
                               std::to_string(report.Sequence));
             Channel.Close();
@@ -131,13 +131,30 @@ private:
         return delivered;
     }
 
-    // 'sequence': the request's number as the misbehaviour rules count it.
-    bool SendResponse(uint64_t sequence, uint32_t requestId)
+    // How this request is answered: as the options say for its number, or at random.
+    MISBEHAVIOUR PlanFor(uint64_t sequence)
     {
-        const MISBEHAVIOUR& misbehave = State.Options.Misbehave;
+        const SERVER_OPTIONS& options = State.Options;
+        MISBEHAVIOUR plan;
+        if (options.ChaosSeed) {
+            const uint32_t draw = Random() % 100;
+            if (draw < 4)
+                plan.DelayMs = options.ChaosLateMs;
+            else if (draw < 7)
+                plan.Drop = true;
+            else if (draw < 10)
+                plan.CloseAfterAnswerMs = 0;
+            return plan;
+        }
+        const uint64_t number = options.Misbehave.PerConnection ? RequestsHere : sequence;
+        return options.Misbehave.Applies(number) ? options.Misbehave : plan;
+    }
+
+    bool SendResponse(const MISBEHAVIOUR& misbehave, uint64_t sequence, uint32_t requestId)
+    {
         RESPONSE_SHAPE shape;
         shape.Status = State.Options.Status;
-        const bool spoil = misbehave.Applies(sequence);
+        const bool spoil = misbehave.Spoils();
         if (spoil) {
             if (misbehave.DelayMs != 0 && !SleepUnlessStopping(misbehave.DelayMs, State.Stopping))
                 return false;
@@ -174,6 +191,7 @@ private:
     const std::string Transport;
     std::string TlsVersion;
     uint64_t RequestsHere = 0;
+    std::minstd_rand Random{State.Options.ChaosSeed.value_or(1) ^ static_cast<uint32_t>(State.Connections++)};
 };
 
 }  // namespace

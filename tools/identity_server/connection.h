@@ -21,6 +21,7 @@ struct SERVER_STATE {
     const SERVER_OPTIONS& Options;
     REPORT_OUTPUT& Output;
     std::atomic<uint64_t> RequestsReceived{0};
+    std::atomic<uint64_t> Connections{0};
     std::atomic<bool> Stopping{false};
     // Called once the request limit (--count) was reached and its last request handled.
     std::function<void()> LimitReached;

@@ -166,6 +166,10 @@ bool ParseOne(ARGUMENT_CURSOR& cursor, SERVER_OPTIONS& options, std::string& pro
         return flag(misbehave.PerConnection);
     if (name == "--reset-idle")
         return cursor.Number(misbehave.ResetIdleMs, problem);
+    if (name == "--chaos")
+        return optionalNumber(options.ChaosSeed);
+    if (name == "--chaos-late-ms")
+        return cursor.Number(options.ChaosLateMs, problem);
     if (name == "--misbehave-after")
         return cursor.Number(misbehave.After, problem);
     if (name == "--misbehave-count")
@@ -245,6 +249,9 @@ const char* UsageText()
            "  --close-after-answer MS close the connection MS ms after answering\n"
            "  --per-connection        number requests within each connection for the rules above\n"
            "  --reset-idle MS         reset (TCP RST) every connection idle for MS ms\n"
+           "  --chaos SEED            at random, answer 4% of requests late, drop the connection\n"
+           "                          instead of answering 3% and close it after answering 3%\n"
+           "  --chaos-late-ms MS      how late a late answer comes (default 2500)\n"
            "\n"
            "Requests are numbered across all connections unless --per-connection is given. SIGTERM or SIGINT ends the server with\n"
            "exit code 0; bad arguments give exit code 2.\n";

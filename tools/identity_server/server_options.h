@@ -27,6 +27,10 @@ struct MISBEHAVIOUR {
     bool PerConnection = false;  // number requests within each connection, not across the server
     uint32_t ResetIdleMs = 0;    // reset (RST) a connection idle this long; 0: never
 
+    bool Spoils() const
+    {
+        return DelayMs != 0 || WrongId || NoFlag || ResponseLength || SplitResponseMs || Drop || CloseAfterAnswerMs;
+    }
     bool Applies(uint64_t requestNumber) const
     {
         return requestNumber > After && (Count == 0 || requestNumber <= After + Count);
@@ -46,6 +50,9 @@ struct SERVER_OPTIONS {
     std::string ReadyFile;
     uint64_t Count = 0;  // 0: run until a signal
     MISBEHAVIOUR Misbehave;
+    // Soak testing: each request at random answered late, dropped or followed by a close.
+    std::optional<uint32_t> ChaosSeed;
+    uint32_t ChaosLateMs = 2500;
 };
 
 enum class PARSE_OUTCOME { RUN, HELP, BAD_ARGUMENTS };
