@@ -92,7 +92,14 @@ IDENTITY_CONTEXT ServiceIdentityContext() {
     return context;
 }
 
-EVENT_LOG_CONTEXT ServiceEventLogContext() { return EVENT_LOG_CONTEXT{CommandLine(), StopService}; }
+EVENT_LOG_CONTEXT ServiceEventLogContext() {
+    EVENT_LOG_CONTEXT context{CommandLine()};
+    context.RequestStop = StopService;
+    context.LogonTimeToLive = [] { return Settings().LogonTimeToLive.load(); };
+    context.HeartbeatInterval = [] { return Settings().HeartbeatInterval.load(); };
+    context.StatisticsKey = &StatisticsKey();
+    return context;
+}
 
 EVENT& StopServiceEvent() {
     static EVENT event;
