@@ -253,39 +253,45 @@ bool IdentityReportHeartbeat(IDENTITY_REQUEST& request) {
     return SendIdentityRequest(u"IdentityReportHeartbeat", request.Request.Data(), request.Length());
 }
 
+STRING RequestUserName(const IDENTITY_REQUEST& request) {
+    STRING userName;
+    if (request.UserNameField == NO_FIELD || request.UserNameField + 2 > request.Length()) return userName;
+    const uint8_t* field = request.Request.Data() + request.UserNameField;
+    const uint32_t count = (uint32_t{field[0]} << 8) | field[1];
+    if (request.UserNameField + 2 + 2 * count > request.Length()) return userName;
+    userName = STRING(count);
+    std::memcpy(userName.Buffer(), field + 2, 2 * count);
+    return userName;
+}
+
+STRING RequestAddressText(const IDENTITY_REQUEST& request) {
+    STRING addressText;
+    if (request.AddressField == NO_FIELD || request.AddressField >= request.Length()) return addressText;
+    const uint8_t* field = request.Request.Data() + request.AddressField;
+    const uint8_t version = field[0];
+    alignas(8) uint8_t socketAddress[IPV6_SOCKET_ADDRESS_SIZE] = {};
+    uint32_t size = 0;
+    if (version == 4 && request.AddressField + 5 <= request.Length()) {
+        uint16_t family = IP_FAMILY_IPV4;
+        std::memcpy(socketAddress, &family, sizeof family);
+        std::memcpy(socketAddress + IPV4_ADDRESS_OFFSET, field + 1, 4);
+        size = IPV4_SOCKET_ADDRESS_SIZE;
+    } else if (version == 6 && request.AddressField + 17 <= request.Length()) {
+        uint16_t family = IP_FAMILY_IPV6;
+        std::memcpy(socketAddress, &family, sizeof family);
+        std::memcpy(socketAddress + IPV6_ADDRESS_OFFSET, field + 1, 16);
+        size = IPV6_SOCKET_ADDRESS_SIZE;
+    }
+    if (size != 0) AddressToString(socketAddress, size, addressText);
+    return addressText;
+}
+
 bool IdentityReportLogoff(IDENTITY_REQUEST& request) {
     if (request.KindField == NO_FIELD || request.KindField >= request.Length()) return false;
-    uint8_t* bytes = request.Request.Data();
-    bytes[request.KindField] = REPORT_KIND_LOGOFF;
-
-    STRING userName;
-    if (request.UserNameField != NO_FIELD) {
-        const uint8_t* field = bytes + request.UserNameField;
-        uint32_t count = (uint32_t{field[0]} << 8) | field[1];
-        userName = STRING(count);
-        std::memcpy(userName.Buffer(), field + 2, 2 * count);
-    }
-    STRING addressText;
-    if (request.AddressField != NO_FIELD) {
-        uint8_t version = bytes[request.AddressField];
-        alignas(8) uint8_t socketAddress[IPV6_SOCKET_ADDRESS_SIZE] = {};
-        uint32_t size = 0;
-        if (version == 4) {
-            uint16_t family = IP_FAMILY_IPV4;
-            std::memcpy(socketAddress, &family, sizeof family);
-            std::memcpy(socketAddress + IPV4_ADDRESS_OFFSET, bytes + request.AddressField + 1, 4);
-            size = IPV4_SOCKET_ADDRESS_SIZE;
-        } else if (version == 6) {
-            uint16_t family = IP_FAMILY_IPV6;
-            std::memcpy(socketAddress, &family, sizeof family);
-            std::memcpy(socketAddress + IPV6_ADDRESS_OFFSET, bytes + request.AddressField + 1, 16);
-            size = IPV6_SOCKET_ADDRESS_SIZE;
-        }
-        if (size != 0) AddressToString(socketAddress, size, addressText);
-    }
-    DebugLog(u"IdentityReportLogoff: NtUserName = \"%s\", IpAddress = \"%s\", Request length = %lu", userName,
-             addressText, request.Length());
-    return SendIdentityRequest(u"IdentityReportLogoff", bytes, request.Length());
+    request.Request.Data()[request.KindField] = REPORT_KIND_LOGOFF;
+    DebugLog(u"IdentityReportLogoff: NtUserName = \"%s\", IpAddress = \"%s\", Request length = %lu",
+             RequestUserName(request), RequestAddressText(request), request.Length());
+    return SendIdentityRequest(u"IdentityReportLogoff", request.Request.Data(), request.Length());
 }
 
 namespace {

@@ -58,6 +58,10 @@ bool IdentityReportLogon(IDENTITY_REQUEST& request, const IP_ADDRESS& address, c
 bool EncodeIdentityRequest(IDENTITY_REQUEST& request, const IP_ADDRESS& address, const IDENTITY_SECTION& computer,
                            const IDENTITY_SECTION& user, GROUP_LIST& groups);
 bool IdentityReportHeartbeat(IDENTITY_REQUEST& request);
+// The user name and the address text a built request carries, read back from its fields
+// (empty when it has none).
+STRING RequestUserName(const IDENTITY_REQUEST& request);
+STRING RequestAddressText(const IDENTITY_REQUEST& request);
 bool IdentityReportLogoff(IDENTITY_REQUEST& request);
 bool SendIdentityRequest(const char16_t* name, uint8_t* bytes, uint32_t length);
 
