@@ -51,7 +51,8 @@ uint32_t OpenForReading(const std::string& path, G_OBJECT<GsfInfile>& file) {
 
 bool ReadAll(GsfInput* input, gsf_off_t count, std::string& bytes) {
     bytes.resize(static_cast<size_t>(count));
-    return count == 0 || gsf_input_read(input, static_cast<size_t>(count), reinterpret_cast<guint8*>(bytes.data())) != nullptr;
+    auto* target = reinterpret_cast<guint8*>(bytes.data());
+    return count == 0 || gsf_input_read(input, static_cast<size_t>(count), target) != nullptr;
 }
 
 }  // namespace

@@ -31,6 +31,13 @@ struct COLUMN {
     bool operator==(const COLUMN&) const = default;
 };
 
+inline bool HasBinaryColumn(const std::vector<COLUMN>& columns) {
+    for (const COLUMN& column : columns) {
+        if (column.IsBinary()) return true;
+    }
+    return false;
+}
+
 // One field: null, an integer, or text (UTF-8; for a binary column the stream's bytes).
 struct FIELD {
     bool Null = true;

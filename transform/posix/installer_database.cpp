@@ -41,8 +41,8 @@ uint32_t INSTALLER_DATABASE::Open(const STRING& path, DATABASE_ACCESS access) {
     const bool readOnly = access == DATABASE_ACCESS::READ_ONLY;
     // A transacted database collects its changes in a file beside it and takes that file's
     // place at commit; without a commit the file is left as it was.
-    Platform->Database.reset(libmsi_database_new(utf8.c_str(), readOnly ? LIBMSI_DB_FLAGS_READONLY : LIBMSI_DB_FLAGS_TRANSACT,
-                                                 nullptr, error.Receive()));
+    const guint flags = readOnly ? LIBMSI_DB_FLAGS_READONLY : LIBMSI_DB_FLAGS_TRANSACT;
+    Platform->Database.reset(libmsi_database_new(utf8.c_str(), flags, nullptr, error.Receive()));
     if (!Platform->Database) return error ? InstallerCodeFromError(error.Get()) : ERR_OPEN_FAILED;
     Platform->Path = utf8;
     return ERR_SUCCESS;

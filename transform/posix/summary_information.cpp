@@ -1,5 +1,7 @@
 #include "transform/posix/summary_information.h"
 
+#include "transform/posix/little_endian.h"
+
 namespace qv {
 
 namespace {
@@ -15,10 +17,6 @@ constexpr unsigned char FMTID_SUMMARY_INFORMATION[16] = {0xE0, 0x85, 0x9F, 0xF2,
 constexpr uint32_t HEADER_SIZE = 28;
 constexpr uint32_t SECTION_ENTRY_SIZE = 20;
 
-void Append(std::string& bytes, uint32_t value, uint32_t size) {
-    for (uint32_t i = 0; i < size; ++i) bytes += static_cast<char>((value >> (8 * i)) & 0xFF);
-}
-
 void PadToFour(std::string& bytes) {
     while (bytes.size() % 4 != 0) bytes += '\0';
 }
@@ -27,16 +25,16 @@ std::string EncodeValue(const SUMMARY_PROPERTY& property) {
     std::string value;
     switch (property.Kind) {
         case SUMMARY_PROPERTY::KIND::SHORT:
-            Append(value, VT_I2, 4);
-            Append(value, static_cast<uint32_t>(property.Number), 2);
+            AppendLittleEndian(value, VT_I2, 4);
+            AppendLittleEndian(value, static_cast<uint32_t>(property.Number), 2);
             break;
         case SUMMARY_PROPERTY::KIND::LONG:
-            Append(value, VT_I4, 4);
-            Append(value, static_cast<uint32_t>(property.Number), 4);
+            AppendLittleEndian(value, VT_I4, 4);
+            AppendLittleEndian(value, static_cast<uint32_t>(property.Number), 4);
             break;
         case SUMMARY_PROPERTY::KIND::TEXT:
-            Append(value, VT_LPSTR, 4);
-            Append(value, static_cast<uint32_t>(property.Text.size() + 1), 4);
+            AppendLittleEndian(value, VT_LPSTR, 4);
+            AppendLittleEndian(value, static_cast<uint32_t>(property.Text.size() + 1), 4);
             value += property.Text;
             value += '\0';
             break;
@@ -53,24 +51,24 @@ std::string EncodeSummaryInformation(const std::vector<SUMMARY_PROPERTY>& proper
     std::string index;
     const uint32_t indexSize = 8 + 8 * static_cast<uint32_t>(properties.size());
     for (const SUMMARY_PROPERTY& property : properties) {
-        Append(index, property.Id, 4);
-        Append(index, indexSize + static_cast<uint32_t>(values.size()), 4);
+        AppendLittleEndian(index, property.Id, 4);
+        AppendLittleEndian(index, indexSize + static_cast<uint32_t>(values.size()), 4);
         values += EncodeValue(property);
     }
     std::string section;
-    Append(section, indexSize + static_cast<uint32_t>(values.size()), 4);
-    Append(section, static_cast<uint32_t>(properties.size()), 4);
+    AppendLittleEndian(section, indexSize + static_cast<uint32_t>(values.size()), 4);
+    AppendLittleEndian(section, static_cast<uint32_t>(properties.size()), 4);
     section += index;
     section += values;
 
     std::string stream;
-    Append(stream, BYTE_ORDER_MARK, 2);
-    Append(stream, 0, 2);  // format version
-    Append(stream, WIN32_OS_KIND, 4);
+    AppendLittleEndian(stream, BYTE_ORDER_MARK, 2);
+    AppendLittleEndian(stream, 0, 2);  // format version
+    AppendLittleEndian(stream, WIN32_OS_KIND, 4);
     stream.append(16, '\0');  // no class
-    Append(stream, 1, 4);     // one section
+    AppendLittleEndian(stream, 1, 4);     // one section
     stream.append(reinterpret_cast<const char*>(FMTID_SUMMARY_INFORMATION), sizeof FMTID_SUMMARY_INFORMATION);
-    Append(stream, HEADER_SIZE + SECTION_ENTRY_SIZE, 4);
+    AppendLittleEndian(stream, HEADER_SIZE + SECTION_ENTRY_SIZE, 4);
     stream += section;
     return stream;
 }

@@ -23,13 +23,6 @@ std::string KeyOf(const std::vector<COLUMN>& columns, const ROW& row) {
     return key;
 }
 
-bool HasBinaryColumn(const std::vector<COLUMN>& columns) {
-    for (const COLUMN& column : columns) {
-        if (column.IsBinary()) return true;
-    }
-    return false;
-}
-
 FIELD TextField(const std::string& text) { return FIELD{false, 0, text}; }
 FIELD IntegerField(int32_t value) { return FIELD{false, value, {}}; }
 

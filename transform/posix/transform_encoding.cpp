@@ -3,6 +3,7 @@
 #include <gsf/gsf-msole-utils.h>
 
 #include "transform/posix/glib_objects.h"
+#include "transform/posix/little_endian.h"
 
 namespace qv {
 
@@ -15,10 +16,6 @@ constexpr uint32_t MASKABLE_COLUMNS = 16;
 constexpr size_t MAXIMUM_WHOLE_ROW_COLUMNS = 255;
 constexpr char16_t TABLE_STREAM_MARK = 0x4840;
 
-void AppendLittleEndian(std::string& bytes, uint32_t value, uint32_t size) {
-    for (uint32_t i = 0; i < size; ++i) bytes += static_cast<char>((value >> (8 * i)) & 0xFF);
-}
-
 void AppendField(std::string& bytes, const COLUMN& column, const FIELD& field, const STRING_POOL& pool) {
     if (column.IsBinary()) {
         // Stream data travels in a stream named by the row; the field itself says nothing.
@@ -30,13 +27,6 @@ void AppendField(std::string& bytes, const COLUMN& column, const FIELD& field, c
     } else {
         AppendLittleEndian(bytes, field.Null ? 0 : static_cast<uint32_t>(field.Integer) ^ 0x80000000u, 4);
     }
-}
-
-bool HasBinaryColumn(const std::vector<COLUMN>& columns) {
-    for (const COLUMN& column : columns) {
-        if (column.IsBinary()) return true;
-    }
-    return false;
 }
 
 // The mask of a changed row, or 0 when a change lies beyond what a mask can name.

@@ -23,7 +23,9 @@ uint32_t ReadCodepage(const std::string& packagePath, uint32_t& codepage) {
     const uint32_t code = ReadCompoundStreamStart(packagePath, TableStreamName(STRING_POOL_TABLE), 4, start);
     if (code != ERR_SUCCESS) return code;
     codepage = 0;
-    for (size_t i = 0; i < start.size(); ++i) codepage |= static_cast<uint32_t>(static_cast<uint8_t>(start[i])) << (8 * i);
+    for (size_t i = 0; i < start.size(); ++i) {
+        codepage |= static_cast<uint32_t>(static_cast<uint8_t>(start[i])) << (8 * i);
+    }
     // The top bit says how wide string references are, not which code page.
     codepage &= 0x7FFFFFFF;
     return ERR_SUCCESS;
@@ -127,14 +129,17 @@ uint32_t WriteTransformSummary(LibmsiDatabase* database, LibmsiDatabase* referen
     }
 
     std::vector<SUMMARY_PROPERTY> properties;
-    if (before.Codepage != 0) properties.push_back({SUMMARY_PROPERTY::KIND::SHORT, SUMMARY_CODEPAGE, before.Codepage, {}});
+    if (before.Codepage != 0) {
+        properties.push_back({SUMMARY_PROPERTY::KIND::SHORT, SUMMARY_CODEPAGE, before.Codepage, {}});
+    }
     properties.push_back(Text(SUMMARY_TITLE, "Transform"));
     properties.push_back(Text(SUMMARY_TEMPLATE, before.Template));
     properties.push_back(Text(SUMMARY_LAST_AUTHOR, after.Template));
     properties.push_back(Text(SUMMARY_REVISION_NUMBER, before.ProductCode + before.ProductVersion + ";" +
                                                            after.ProductCode + after.ProductVersion + ";" +
                                                            after.UpgradeCode));
-    properties.push_back({SUMMARY_PROPERTY::KIND::LONG, SUMMARY_PAGE_COUNT, std::max(before.PageCount, after.PageCount), {}});
+    const int32_t pageCount = std::max(before.PageCount, after.PageCount);
+    properties.push_back({SUMMARY_PROPERTY::KIND::LONG, SUMMARY_PAGE_COUNT, pageCount, {}});
     // Validation flags in the low half, error conditions to suppress in the high half: none.
     properties.push_back({SUMMARY_PROPERTY::KIND::LONG, SUMMARY_CHARACTER_COUNT, 0, {}});
 
