@@ -13,7 +13,7 @@ check() {  # description, expected, actual
 cp "$program" "$work/"
 copy="$work/$(basename "$program")"
 log="$work/Quorvane.log"
-wine_runner="$(dirname "${BASH_SOURCE[0]}")/../../tools/wine-run"
+wine_runner=$(realpath "$(dirname "${BASH_SOURCE[0]}")/../../tools/wine-run")
 
 if [ "$platform" = posix ]; then
   export QUORVANE_DATA_ROOT="$work/data"
