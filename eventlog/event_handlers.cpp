@@ -1,7 +1,7 @@
 #include "eventlog/event_handlers.h"
 
-#include "eventlog/event_log.h"
 #include "eventlog/event_record.h"
+
 
 namespace qv {
 
@@ -29,13 +29,7 @@ const char16_t* EventKindName(uint16_t code) {
     return nullptr;
 }
 
-// The interpretation of each kind comes with the logon tables; until then a record of these
-// kinds is dispatched and dumped but changes nothing.
-void Do_EVENT_LOCAL_LOGON(EVENT_LOG&, const EVENT_RECORD&) {}
-void Do_EVENT_LOGOFF(EVENT_LOG&, const EVENT_RECORD&) {}
-void Do_EVENT_LOGON(EVENT_LOG&, const EVENT_RECORD&) {}
+// Service tickets need the directory's name translation, which comes next.
 void Do_EVENT_SERVICE_TICKET(EVENT_LOG&, const EVENT_RECORD&) {}
-void Do_EVENT_ACCOUNT_LOGON(EVENT_LOG&, const EVENT_RECORD&) {}
-void Do_EVENT_ACCOUNT_LOGOFF(EVENT_LOG&, const EVENT_RECORD&) {}
 
 }  // namespace qv

@@ -1,12 +1,15 @@
 #include "eventlog/event_log.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "base/error_codes.h"
 #include "eventlog/record_dump.h"
+#include "identity/identity_request.h"
 #include "platform/error_text.h"
 #include "platform/event_log_record.h"
 #include "platform/last_error.h"
+#include "platform/registry_values.h"
 #include "support/debug_log.h"
 
 namespace qv {
@@ -64,6 +67,8 @@ bool EVENT_LOG::Open(const char16_t* logName, const WAITABLE& stopEvent) {
         const uint32_t code = Api->Open(logName);
         if (code == ERR_SUCCESS) {
             Name = logName;
+            // A log opened again after a failure is read on from where reading stopped.
+            if (Start != START::AT_END) Start = START::SEEK_AFTER_LAST_RECORD;
             return true;
         }
         DebugLog(u"Uable to open the \"%s\" event log. %s. Error code = %lu.", logName, GetErrorText(code), code);
@@ -77,11 +82,13 @@ bool EVENT_LOG::Open(const char16_t* logName, const WAITABLE& stopEvent) {
 
 bool EVENT_LOG::Close() { return Api->Close() == ERR_SUCCESS; }
 
-uint32_t EVENT_LOG::Read(uint32_t flags, BYTE_BUFFER& buffer, uint32_t& bytesRead) {
+uint32_t EVENT_LOG::Read(uint32_t flags, BYTE_BUFFER& buffer, uint32_t& bytesRead) { return Read(flags, 0, buffer, bytesRead); }
+
+uint32_t EVENT_LOG::Read(uint32_t flags, uint32_t recordOffset, BYTE_BUFFER& buffer, uint32_t& bytesRead) {
     for (;;) {
         uint32_t needed = 0;
         bytesRead = 0;
-        const uint32_t code = Api->Read(flags, 0, buffer.Data(), buffer.Size(), bytesRead, needed);
+        const uint32_t code = Api->Read(flags, recordOffset, buffer.Data(), buffer.Size(), bytesRead, needed);
         switch (code) {
         case ERR_SUCCESS:
             // Never trust the platform to stay within the buffer it was given.
@@ -156,6 +163,65 @@ uint32_t EVENT_LOG::PositionToEnd(BYTE_BUFFER& buffer) {
     } while (code == ERR_SUCCESS);
     DebugLog(u"PositionToEnd: FORWARDS, Records: Count = %lu, First = %lu, Last = %lu", forwards.Count,
              forwards.First, forwards.Last);
+    LastRecordNumber = std::max({LastRecordNumber, backwards.First, forwards.Last});
+    return code;
+}
+
+uint32_t EVENT_LOG::Resume(BYTE_BUFFER& buffer) {
+    uint32_t code = ERR_HANDLE_EOF;
+    switch (Start) {
+    case START::AT_END:
+        code = PositionToEnd(buffer);
+        break;
+    case START::AFTER_LAST_RECORD:
+        code = CatchUp(buffer, 0);
+        break;
+    case START::SEEK_AFTER_LAST_RECORD:
+        code = SeekPastLastRecord(buffer);
+        break;
+    }
+    if (code == ERR_HANDLE_EOF) Start = START::AFTER_LAST_RECORD;
+    return code;
+}
+
+// A handle opened again starts at the oldest record: it is moved past the last record seen
+// before. When that record is gone (the log wrapped past it), everything in the log is new.
+uint32_t EVENT_LOG::SeekPastLastRecord(BYTE_BUFFER& buffer) {
+    if (LastRecordNumber == 0) return CatchUp(buffer, 0);
+    uint32_t bytesRead = 0;
+    // The last record itself is sought: the one after it may not have been written yet.
+    uint32_t code = Read(EVENTLOG_READ_SEEK | EVENTLOG_READ_FORWARDS, LastRecordNumber, buffer, bytesRead);
+    if (code == ERR_SUCCESS) {
+        DebugLog(u"EVENT_LOG::Process: Reading on after record %lu", LastRecordNumber);
+        return CatchUp(buffer, bytesRead);
+    }
+    if (code != ERR_INVALID_PARAMETER) return code;
+    uint32_t oldest = 0;
+    if (Api->OldestRecord(oldest) == ERR_SUCCESS && oldest > LastRecordNumber) {
+        DebugLog(u"EVENT_LOG::Process: Record %lu is no longer in the log; reading on from record %lu",
+                 LastRecordNumber, oldest);
+        return CatchUp(buffer, 0);
+    }
+    return PositionToEnd(buffer);
+}
+
+uint32_t EVENT_LOG::CatchUp(BYTE_BUFFER& buffer, uint32_t bytesSought) {
+    const uint64_t now = (TIME_VALUE::Now().Count - UNIX_EPOCH_TICKS) / TICKS_PER_SECOND;
+    const uint64_t ttl = Context.LogonTimeToLive() / 1000;
+    OldestToDispatch = now > ttl ? static_cast<uint32_t>(now - ttl) : 0;
+    SkippedAsOld = 0;
+    RECORD_RANGE range;
+    if (bytesSought != 0) {
+        // The sought record was dispatched before the log was opened again.
+        SeenUpTo = LastRecordNumber;
+        DispatchRecords(buffer.Data(), bytesSought, range);
+        SeenUpTo = 0;
+    }
+    const uint32_t code = ReadBatch(buffer, range);
+    OldestToDispatch = 0;
+    DebugLog(u"EVENT_LOG::Process: Caught up, Records: Count = %lu, First = %lu, Last = %lu, older than the logon "
+             u"time-to-live = %lu",
+             range.Count, range.First, range.Last, SkippedAsOld);
     return code;
 }
 
@@ -195,9 +261,12 @@ uint32_t EVENT_LOG::Process(const EVENT& stopEvent, const EVENT& settingsChanged
             DebugLog(u"Unable to get oldest event record number. %s. Error code = %lu.", GetErrorText(code), code);
         }
 
-        // Positioning.
-        code = PositionToEnd(buffer);
-        if (code == ERR_EVENTLOG_FILE_CHANGED) continue;
+        // Positioning (at start and after a cleared log), or reading on where reading stopped.
+        code = Resume(buffer);
+        if (code == ERR_EVENTLOG_FILE_CHANGED) {
+            ForgetPosition();
+            continue;
+        }
         if (code != ERR_HANDLE_EOF) return PROCESS_FAILED;
 
         // Waiting and reading batches until the log is cleared.
@@ -225,7 +294,10 @@ uint32_t EVENT_LOG::Process(const EVENT& stopEvent, const EVENT& settingsChanged
                            : u"EVENT_LOG::Process: Signaled, Records: Count = %lu, First = %lu, Last = %lu",
                        range.Count, range.First, range.Last);
             if (code == ERR_HANDLE_EOF) continue;
-            if (code == ERR_EVENTLOG_FILE_CHANGED) break;
+            if (code == ERR_EVENTLOG_FILE_CHANGED) {
+                ForgetPosition();
+                break;
+            }
             return PROCESS_FAILED;
         }
     }
@@ -236,9 +308,20 @@ void EVENT_LOG::DispatchRecords(const uint8_t* buffer, uint32_t size, RECORD_RAN
                 [&](uint32_t offset, uint32_t length) { DispatchRecord(buffer + offset, length, range); });
 }
 
+void EVENT_LOG::ForgetPosition() {
+    Start = START::AT_END;
+    LastRecordNumber = 0;
+}
+
 bool EVENT_LOG::DispatchRecord(const uint8_t* bytes, uint32_t length, RECORD_RANGE& range) {
     const uint32_t recordNumber = GetRecordUInt32(bytes, record_offset::RecordNumber);
+    if (SeenUpTo != 0 && recordNumber <= SeenUpTo) return true;
     NoteRecord(range, recordNumber);
+    LastRecordNumber = recordNumber;
+    if (OldestToDispatch != 0 && GetRecordUInt32(bytes, record_offset::TimeGenerated) < OldestToDispatch) {
+        ++SkippedAsOld;
+        return true;
+    }
     const char16_t* fault = ParseEventRecord(bytes, length, Record);
     if (fault != nullptr) {
         DebugLog(u"EVENT_LOG::DispatchRecord: Record %lu skipped: %s", recordNumber, fault);
@@ -259,7 +342,43 @@ void EVENT_LOG::RunHandler(const EVENT_KIND& kind, const EVENT_RECORD& record) {
 
 void EVENT_LOG::Expire() {
     if (LastExpiry.ElapsedMilliseconds() <= Timing.ExpiryIntervalMs) return;
+    const uint64_t now = STOPWATCH::Now();
+    // Every age test is strict: exactly the limit does not expire.
+    auto age = [now](uint64_t since) { return now > since ? now - since : 0; };
+
+    Tickets.RemoveWhere([&](const SERVICE_TICKET& ticket) {
+        if (age(ticket.Created) <= Timing.TicketLifetimeMs) return false;
+        DebugLog(u"Service ticket expired,\n    NtUserName = \"%s\",\n    IpAddress = \"%s\",\n    NtComputerName = "
+                 u"\"%s\"",
+                 ticket.NtUserName, ticket.IpAddress, ticket.NtComputerName);
+        return true;
+    });
+
+    const uint64_t timeToLive = Context.LogonTimeToLive();
+    const uint64_t heartbeatInterval = Context.HeartbeatInterval();
+    LogonEntries.RemoveWhere([&](LOGON_ENTRY& entry) {
+        if (age(entry.TtlStart) > timeToLive) {
+            DebugLog(u"Logon expired: User name = \"%s\", IP address = \"%s\"", entry.UserName(), entry.AddressText());
+            return true;
+        }
+        if (age(entry.LastHeartbeat) > heartbeatInterval) {
+            IdentityReportHeartbeat(entry.Request);
+            // Whatever the result: a failed heartbeat is tried again an interval later.
+            entry.LastHeartbeat = STOPWATCH::Now();
+        }
+        return false;
+    });
+
+    WriteStatistics();
     LastExpiry.Restart();
+}
+
+void EVENT_LOG::WriteStatistics() {
+    DebugLogEx(DBGOUT_VERBOSE, u"Updating statistics");
+    const REGISTRY_KEY* key = Context.StatisticsKey;
+    if (key == nullptr || !key->IsOpen()) return;
+    WriteRegistryDword(*key, u"ServiceTickets", Tickets.Count());
+    WriteRegistryDword(*key, u"Logons", LogonEntries.Count());
 }
 
 }  // namespace qv

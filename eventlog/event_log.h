@@ -11,6 +11,7 @@
 #include "eventlog/event_handlers.h"
 #include "eventlog/event_log_context.h"
 #include "eventlog/event_record.h"
+#include "eventlog/logon_tables.h"
 #include "platform/event_log.h"
 #include "platform/wait.h"
 #include "support/time_value.h"
@@ -34,6 +35,7 @@ struct EVENT_LOG_TIMING {
     uint32_t OpenRetryMs = 60000;     // between attempts to open the log
     uint32_t ChangeWaitMs = 15000;    // longest wait for new records (expiry runs at least this often)
     uint32_t ExpiryIntervalMs = 60000;  // least time between two expiry runs
+    uint32_t TicketLifetimeMs = 60000;  // a service ticket not taken by a logon is dropped after this
 };
 
 constexpr uint32_t RECORD_BUFFER_SIZE = 65536;
@@ -54,6 +56,8 @@ public:
     uint32_t Process(const EVENT& stopEvent, const EVENT& settingsChangedEvent);
     // 0 with the bytes read, else a Win32 error code. The buffer grows to fit a record.
     uint32_t Read(uint32_t flags, BYTE_BUFFER& buffer, uint32_t& bytesRead);
+    // The same with a record number for a seek read.
+    uint32_t Read(uint32_t flags, uint32_t recordOffset, BYTE_BUFFER& buffer, uint32_t& bytesRead);
     // One record of 'length' bytes (a length already found to fit the buffer). Always true:
     // a malformed record is logged and skipped, and no handler can stop the batch.
     bool DispatchRecord(const uint8_t* bytes, uint32_t length, RECORD_RANGE& range);
@@ -65,6 +69,8 @@ public:
     const STRING& LogName() const { return Name; }
     const DUMP_SWITCHES& Switches() const { return Context.Switches; }
     const STOPWATCH& SinceLastExpiry() const { return LastExpiry; }
+    SERVICE_TICKET_TABLE& ServiceTickets() { return Tickets; }
+    LOGON_TABLE& Logons() { return LogonEntries; }
 
 protected:
     // Runs the kind's handler. A seam for observing dispatch.
@@ -72,6 +78,17 @@ protected:
 
 private:
     uint32_t PositionToEnd(BYTE_BUFFER& buffer);
+    // Where a call of Process starts reading: at the end of the log when it was just opened
+    // at start or cleared, else right after the last record seen.
+    uint32_t Resume(BYTE_BUFFER& buffer);
+    uint32_t SeekPastLastRecord(BYTE_BUFFER& buffer);
+    // Reads and dispatches what was written while nobody read; records older than the logon
+    // time-to-live are passed over, their logons would expire at once.
+    // 'bytesSought': records already in the buffer from a seek read.
+    uint32_t CatchUp(BYTE_BUFFER& buffer, uint32_t bytesSought);
+    void WriteStatistics();
+    // After a cleared log: the next call starts at the end again.
+    void ForgetPosition();
     uint32_t CountRecords(uint32_t flags, BYTE_BUFFER& buffer, RECORD_RANGE& range);
     uint32_t ReadBatch(BYTE_BUFFER& buffer, RECORD_RANGE& range);
 
@@ -81,6 +98,16 @@ private:
     STRING Name;
     STOPWATCH LastExpiry;  // set to now at construction
     EVENT_RECORD Record;  // the view of the record being dispatched; its Strings block is reused
+    SERVICE_TICKET_TABLE Tickets;
+    LOGON_TABLE LogonEntries;
+
+    // The reading position across calls of Process and reopenings of the log.
+    enum class START { AT_END, AFTER_LAST_RECORD, SEEK_AFTER_LAST_RECORD };
+    START Start = START::AT_END;
+    uint32_t LastRecordNumber = 0;  // the last record positioned over or dispatched
+    uint32_t OldestToDispatch = 0;  // while catching up: seconds since 1970 of the oldest record taken
+    uint32_t SkippedAsOld = 0;
+    uint32_t SeenUpTo = 0;  // while reading on after a seek: records up to here were dispatched
 };
 
 }  // namespace qv

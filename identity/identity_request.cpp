@@ -109,6 +109,8 @@ STRING ShortenAccountDomain(const char16_t* name) {
     return result;
 }
 
+STRING ReportedAccountName(const char16_t* name) { return ShortenAccountDomain(name); }
+
 uint8_t OperatingSystemCode() {
     // The system does not change while the program runs.
     static const uint8_t code = [] {
@@ -130,9 +132,9 @@ bool IdentityReportLogon(IDENTITY_REQUEST& request, const IP_ADDRESS& address, c
                          const char16_t* userName, const char16_t* computerName) {
     IDENTITY_SECTION user;
     IDENTITY_SECTION computer;
-    user.Name = ShortenAccountDomain(userName);
+    user.Name = ReportedAccountName(userName);
     user.Present = !user.Name.IsEmpty();
-    computer.Name = ShortenAccountDomain(computerName);
+    computer.Name = ReportedAccountName(computerName);
     computer.Present = !computer.Name.IsEmpty();
 
     uint32_t version = IpAddressVersion(address);

@@ -47,6 +47,10 @@ struct IDENTITY_SECTION {
 // Empty for a missing or empty name.
 STRING ShortenAccountDomain(const char16_t* name);
 
+// The form of an account name that reports carry and the logon table compares: the name as
+// ShortenAccountDomain leaves it.
+STRING ReportedAccountName(const char16_t* name);
+
 // The OS_CODE byte for the running system.
 uint8_t OperatingSystemCode();
 

@@ -125,7 +125,10 @@ bool StringToAddress(const char16_t* text, uint16_t family, BYTE_BUFFER& socketA
 }
 
 bool LookupHostName(const void* socketAddress, uint32_t length, STRING& hostName) {
-    return CurrentHostResolver().ReverseLookup(socketAddress, length, hostName) == ERR_SUCCESS;
+    const uint32_t code = CurrentHostResolver().ReverseLookup(socketAddress, length, hostName);
+    if (code == ERR_SUCCESS) return true;
+    SetLastErrorCode(code);
+    return false;
 }
 
 void DiscoverHostAddresses() {

@@ -21,6 +21,10 @@ bool LoadStringTableEntry(uint32_t number, MODULE_HANDLE module, STRING& text);
 int CompareTextIgnoringCase(const char16_t* left, uint32_t leftLength, const char16_t* right,
                             uint32_t rightLength);
 
+// The upper-case form under which CompareTextIgnoringCase finds texts equal (for keys of
+// case-insensitive look-ups); null gives the empty text.
+STRING UpperCaseText(const char16_t* text);
+
 // The same comparison for whole texts; missing and empty texts are equal.
 bool EqualsIgnoringCase(const STRING& left, const char16_t* right);
 bool EqualsIgnoringCase(const STRING& left, const STRING& right);

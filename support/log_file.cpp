@@ -23,7 +23,6 @@ namespace {
 using LOCK = std::lock_guard<std::recursive_mutex>;
 
 // File time of 1970-01-01 00:00 UTC.
-constexpr uint64_t UNIX_EPOCH_TICKS = 116444736000000000ULL;
 // Names tried by RenameLogPath: the plain stamp, then "#001" to "#999".
 constexpr uint32_t LAST_RENAME_SUFFIX = 999;
 // Other names tried by the SetLogPath probe when the log file itself is there.

@@ -21,6 +21,8 @@ struct CALENDAR_TIME {
 
 constexpr uint64_t TICKS_PER_MILLISECOND = 10000;
 constexpr uint64_t TICKS_PER_SECOND = 10000000;
+// 1970-01-01 00:00 UTC, where event records and POSIX count their seconds from.
+constexpr uint64_t UNIX_EPOCH_TICKS = 116444736000000000ULL;
 
 class TIME_VALUE {
 public:

@@ -5,6 +5,8 @@
 #include <cwctype>
 #include <locale.h>
 
+#include <string>
+
 #include "base/string.h"
 #include "base/utf.h"
 #include "platform/system_text.h"
@@ -180,6 +182,18 @@ bool LoadStringTableEntry(uint32_t number, MODULE_HANDLE module, STRING& text) {
     }
     text.Clear();
     return false;
+}
+
+STRING UpperCaseText(const char16_t* text) {
+    std::u16string upper;
+    if (text != nullptr) {
+        const char16_t* end = text + TextLength(text);
+        while (text < end) {
+            char16_t units[2];
+            upper.append(units, EncodeCodePoint(UpperCase(NextCodePoint(text, end)), units));
+        }
+    }
+    return STRING(upper.c_str(), static_cast<uint32_t>(upper.size()));
 }
 
 int CompareTextIgnoringCase(const char16_t* left, uint32_t leftLength, const char16_t* right, uint32_t rightLength) {

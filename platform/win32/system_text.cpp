@@ -26,6 +26,18 @@ bool LoadStringTableEntry(uint32_t number, MODULE_HANDLE module, STRING& text) {
     return true;
 }
 
+STRING UpperCaseText(const char16_t* text) {
+    const STRING source(text != nullptr ? text : u"");
+    STRING upper(source.Length());
+    // The invariant upper-case mapping is the one ordinal comparison without case uses.
+    if (!source.IsEmpty() &&
+        LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, AsWide(source.Text()), static_cast<int>(source.Length()),
+                      AsWide(upper.Buffer()), static_cast<int>(upper.Length()), nullptr, nullptr, 0) == 0) {
+        return source;
+    }
+    return upper;
+}
+
 int CompareTextIgnoringCase(const char16_t* left, uint32_t leftLength, const char16_t* right, uint32_t rightLength) {
     int result = CompareStringOrdinal(AsWide(left), static_cast<int>(leftLength), AsWide(right),
                                       static_cast<int>(rightLength), TRUE);
