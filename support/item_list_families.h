@@ -113,7 +113,8 @@ template <PASS P>
         case ITEM_WREPEAT: {
             const uint32_t count = U32(a[1]);
             if constexpr (P == PASS::WRITE) {
-                for (uint32_t i = 0; i < count; ++i) step.Out = Put16(step.Out, static_cast<uint16_t>(Bits(*a)), step.BigEndian);
+                const uint16_t value = static_cast<uint16_t>(Bits(*a));
+                for (uint32_t i = 0; i < count; ++i) step.Out = Put16(step.Out, value, step.BigEndian);
             } else {
                 step.Bytes = uint64_t{count} * 2;
             }
@@ -310,7 +311,8 @@ template <PASS P>
                 return HexTextLength(count, group);
             });
         } else {
-            WriteHexText<char>(reinterpret_cast<char*>(step.Out), data, count, lower, group, static_cast<char>(Bits(a[3])));
+            const char separator = static_cast<char>(Bits(a[3]));
+            WriteHexText<char>(reinterpret_cast<char*>(step.Out), data, count, lower, group, separator);
             step.Out += HexTextLength(count, group);
         }
     }
@@ -327,7 +329,9 @@ inline bool MeasureFormat(const ITEM* format, const ITEM* end, size_t& consumed,
     const CHAR* text = static_cast<const CHAR*>(format->Pointer);
     size_t available = end != nullptr ? static_cast<size_t>(end - (format + 1)) : UNBOUNDED_SLOTS;
     size_t length = 0;
-    if (text != nullptr) length = FormatText(static_cast<CHAR*>(nullptr), 0, text, FORMAT_ARGS(format + 1, available), &consumed);
+    if (text != nullptr) {
+        length = FormatText(static_cast<CHAR*>(nullptr), 0, text, FORMAT_ARGS(format + 1, available), &consumed);
+    }
     if (units != nullptr) *units = length;
     return consumed <= available;
 }

@@ -151,7 +151,8 @@ std::string DisplayData(uint32_t type, const std::vector<uint8_t>& data) {
 }
 
 std::string ValueLine(const REG_VALUE& value) {
-    const std::string name = value.Name.empty() ? "(Default)" : Utf8(value.Name.data(), static_cast<uint32_t>(value.Name.size()));
+    const std::string name =
+        value.Name.empty() ? "(Default)" : Utf8(value.Name.data(), static_cast<uint32_t>(value.Name.size()));
     return "    " + name + "    " + TypeName(value.Type) + "    " + DisplayData(value.Type, value.Data) + "\n";
 }
 
