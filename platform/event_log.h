@@ -37,7 +37,8 @@ public:
     virtual uint32_t Read(uint32_t flags, uint32_t recordOffset, void* buffer, uint32_t size,
                           uint32_t& bytesRead, uint32_t& bytesNeeded) = 0;
 
-    // As NotifyChangeEventLog: the event is set whenever records are added to the log.
+    // As NotifyChangeEventLog: the event is set whenever records are added to the log. On
+    // POSIX a handle sets one event, the one registered last.
     virtual uint32_t NotifyChange(const EVENT& event) = 0;
     virtual uint32_t NumberOfRecords(uint32_t& count) = 0;
     virtual uint32_t OldestRecord(uint32_t& recordNumber) = 0;

@@ -120,6 +120,9 @@ bool LookupSidName(const void* sid, STRING& domain, STRING& account, uint32_t* k
     SID_TRANSLATION translation;
     const uint32_t code = TranslateSid(policy, sid, translation);
     if (code != ERR_SUCCESS) {
+        // A failed lookup names nobody: names left from before must not pass for this SID's.
+        domain.Clear();
+        account.Clear();
         LogFailure(u"Unable to open lookup SID. %s. Error code = %#lx.", code);
         return false;
     }

@@ -10,7 +10,6 @@
 #include <mutex>
 #include <new>
 #include <string>
-#include <vector>
 
 #include "base/error_codes.h"
 #include "platform/last_error.h"
@@ -24,10 +23,15 @@ namespace {
 
 constexpr char DATA_FILE[] = "records";
 
-// Sets every registered event whenever the log's records change (appended, dropped or
-// cleared), for as long as the handle is open, as NotifyChangeEventLog does. The events are
-// held as duplicates of the callers' descriptors, so each stays valid however its owner
-// handles its own object.
+// Sets the registered event whenever the log's records change (appended, dropped or cleared),
+// for as long as the handle is open, as NotifyChangeEventLog does. The event is held as a
+// duplicate of the caller's descriptor, so it stays valid however its owner handles its own
+// object.
+//
+// A handle holds one registration: a later one takes the place of the earlier, whose
+// duplicate is closed. The reader registers a fresh event for every pass over the log (after
+// each settings change) on a handle that stays open for the life of the service, so keeping
+// every registration would hold one more descriptor per pass until the handle closed.
 class CHANGE_WATCHER {
 public:
     bool IsRunning() const { return Watcher.IsRunning(); }
@@ -39,36 +43,34 @@ public:
         return Watcher.Start(folder.c_str(), mask, &Queued, this);
     }
 
-    uint32_t Add(const EVENT& event) {
+    uint32_t Register(const EVENT& event) {
         FILE_DESCRIPTOR copy(fcntl(event.NativeHandle(), F_DUPFD_CLOEXEC, 0));
         if (!copy.IsValid()) return ErrorFromErrno(errno);
         std::lock_guard<std::mutex> guard(Lock);
-        Events.push_back(std::move(copy));
+        Event = std::move(copy);
         return ERR_SUCCESS;
     }
 
     void Stop() {
         Watcher.Stop();
         std::lock_guard<std::mutex> guard(Lock);
-        Events.clear();
+        Event.Reset();
     }
 
 private:
     static void Queued(void* context) {
         auto* self = static_cast<CHANGE_WATCHER*>(context);
         std::lock_guard<std::mutex> guard(self->Lock);
-        if (!self->Watcher.TakeChanges(DATA_FILE)) return;
+        if (!self->Watcher.TakeChanges(DATA_FILE) || !self->Event.IsValid()) return;
         const uint64_t one = 1;
-        for (const FILE_DESCRIPTOR& event : self->Events) {
-            // EAGAIN: the counter is at its ceiling, so the event is set already.
-            while (write(event.Get(), &one, sizeof(one)) < 0 && errno == EINTR) {
-            }
+        // EAGAIN: the counter is at its ceiling, so the event is set already.
+        while (write(self->Event.Get(), &one, sizeof(one)) < 0 && errno == EINTR) {
         }
     }
 
     FOLDER_WATCHER Watcher;
     std::mutex Lock;
-    std::vector<FILE_DESCRIPTOR> Events;
+    FILE_DESCRIPTOR Event;
 };
 
 class POSIX_EVENT_LOG final : public EVENT_LOG_API {
@@ -100,7 +102,7 @@ public:
                     return FinishCall(code);
                 }
             }
-            return FinishCall(Watcher.Add(event));
+            return FinishCall(Watcher.Register(event));
         } catch (const std::bad_alloc&) {
             return FinishCall(ERR_NOT_ENOUGH_MEMORY);
         }

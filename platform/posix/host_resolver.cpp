@@ -1,6 +1,7 @@
 #include "platform/host_resolver.h"
 
 #include <ifaddrs.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -44,7 +45,9 @@ public:
     }
 
     // Linux's resolver gives nothing for an empty host name, so the local addresses are the
-    // interfaces' own, in the kernel's order.
+    // interfaces' own, in the kernel's order. An interface that is down keeps its addresses
+    // but cannot carry traffic, whether it was taken down or has lost its link (a bridge
+    // without ports, a cable pulled): only interfaces that are up and running count.
     uint32_t LocalAddresses(std::vector<std::vector<uint8_t>>& addresses) override {
         addresses.clear();
         ifaddrs* list = nullptr;
@@ -55,6 +58,7 @@ public:
         }
         for (ifaddrs* entry = list; entry; entry = entry->ifa_next) {
             if (!entry->ifa_addr) continue;
+            if ((entry->ifa_flags & IFF_UP) == 0 || (entry->ifa_flags & IFF_RUNNING) == 0) continue;
             size_t size = 0;
             if (entry->ifa_addr->sa_family == AF_INET) size = sizeof(sockaddr_in);
             else if (entry->ifa_addr->sa_family == AF_INET6) size = sizeof(sockaddr_in6);

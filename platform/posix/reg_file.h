@@ -49,6 +49,12 @@ ptrdiff_t FindRegValue(const std::vector<REG_VALUE>& values, const char16_t* nam
 std::u16string RegTextToUtf16(std::string_view text);
 std::string RegTextToUtf8(std::u16string_view text);
 
+// Every value of the store's key at 'path' (below HKEY_LOCAL_MACHINE, backslashes between
+// the names), in the file's order, from one read of its values file: for a caller that wants
+// the whole key, since REGISTRY_KEY::EnumValue reads the file again for every value it gives.
+// The store (registry.cpp) answers it; codes as REGISTRY_KEY's.
+uint32_t ReadRegistryKeyValues(const char16_t* path, std::vector<REG_VALUE>& values);
+
 // True for a name the file can hold: no line breaks and well-formed UTF-16 (the file is
 // UTF-8, which cannot carry a lone surrogate).
 bool IsStorableValueName(const char16_t* name, size_t length);

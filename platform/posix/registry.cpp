@@ -249,6 +249,15 @@ uint32_t OpenStoreRoot(bool create, FILE_DESCRIPTOR& folder) {
     return ERR_SUCCESS;
 }
 
+// Opens the folder of the key at 'path' (below HKEY_LOCAL_MACHINE), with 'create' making it
+// and its parents; 'resolved' receives the path as spelled on disk.
+uint32_t OpenKeyFolder(const char16_t* path, bool create, FILE_DESCRIPTOR& folder, std::u16string& resolved) {
+    std::vector<std::u16string> names;
+    if (const uint32_t code = SplitKeyPath(path, names)) return code;
+    if (const uint32_t code = OpenStoreRoot(create, folder)) return code;
+    return WalkKeyPath(names, create, folder, resolved);
+}
+
 // --- the values file ---------------------------------------------------------------------------
 
 // Reads and parses values.reg; a missing file is a key without values. 'file' (optional)
@@ -487,11 +496,8 @@ void REGISTRY_KEY::Close() {
 uint32_t REGISTRY_KEY::Open(const char16_t* path, bool writeAccess) {
     Close();
     return GuardedCall([&]() -> uint32_t {
-        std::vector<std::u16string> names;
-        if (const uint32_t code = SplitKeyPath(path, names)) return code;
         auto state = std::make_unique<KEY_STATE>();
-        if (const uint32_t code = OpenStoreRoot(false, state->Folder)) return code;
-        if (const uint32_t code = WalkKeyPath(names, false, state->Folder, state->Path)) return code;
+        if (const uint32_t code = OpenKeyFolder(path, false, state->Folder, state->Path)) return code;
         // Windows checks the access asked for when the key is opened, not at each write.
         if (writeAccess && faccessat(state->Folder.Get(), ".", W_OK | X_OK, AT_EACCESS) != 0) {
             return ErrorFromErrno(errno);
@@ -637,12 +643,19 @@ uint32_t REGISTRY_KEY::NotifyValueChange(EVENT& event) {
 
 uint32_t CreateRegistryKey(const char16_t* path) {
     return GuardedCall([&]() -> uint32_t {
-        std::vector<std::u16string> names;
-        if (const uint32_t code = SplitKeyPath(path, names)) return code;
         FILE_DESCRIPTOR folder;
-        if (const uint32_t code = OpenStoreRoot(true, folder)) return code;
         std::u16string resolved;
-        return WalkKeyPath(names, true, folder, resolved);
+        return OpenKeyFolder(path, true, folder, resolved);
+    });
+}
+
+uint32_t ReadRegistryKeyValues(const char16_t* path, std::vector<REG_VALUE>& values) {
+    values.clear();
+    return GuardedCall([&]() -> uint32_t {
+        FILE_DESCRIPTOR folder;
+        std::u16string resolved;
+        if (const uint32_t code = OpenKeyFolder(path, false, folder, resolved)) return code;
+        return ReadValues(folder.Get(), values);
     });
 }
 

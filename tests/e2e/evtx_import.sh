@@ -5,9 +5,10 @@
 #
 #   evtx_import.sh QVEVT EVTXEXPORT [DATA_FOLDER]
 #
-# Times and levels are left out of the comparison: evtxexport shows the written time to
-# 100 ns and the event level, the classic record keeps whole seconds and an event type.
+# Levels are left out of the comparison (evtxexport shows the event level, the classic record
+# keeps an event type), and times are compared to the second, as the classic record keeps them.
 set -eu
+export LC_ALL=C
 
 QVEVT=$1
 EVTXEXPORT=$2
@@ -21,6 +22,21 @@ trap 'rm -rf "$WORK"' EXIT INT TERM
 normalise() {
     grep -v -e '^evtxexport ' -e '^Written time' -e '^Event level' -e '^Event type' -e '^Event category' |
         sed -e '/./,$!d'
+}
+
+# Each record's time to the second as the store should list it: the time in the record's
+# header, or, where the header has none (evtxexport shows 1601-01-01), the event's own
+# TimeCreated.
+expected_times() {
+    "$EVTXEXPORT" "$1" 2>/dev/null |
+        sed -n 's/^Written time[[:space:]]*: \(.*\)\.[0-9]* UTC$/\1 UTC/p' >"$WORK/written"
+    "$EVTXEXPORT" -f xml "$1" 2>/dev/null | sed -n 's/.*<TimeCreated SystemTime="\([^"]*\)".*/\1/p' >"$WORK/created"
+    paste -d '|' "$WORK/written" "$WORK/created" | while IFS='|' read -r written created; do
+        case "$written" in
+            "Jan 01, 1601 "*) date -u -d "$created" '+%b %d, %Y %H:%M:%S UTC' ;;
+            *) echo "$written" ;;
+        esac
+    done
 }
 
 files=0
@@ -51,6 +67,13 @@ for file in "$DATA"/*.evtx; do
         failures=$((failures + 1))
     else
         echo "ok   $name: $expected records"
+    fi
+    expected_times "$file" >"$WORK/$name.expected-times"
+    "$QVEVT" list | sed -n 's/^Written time[[:space:]]*: //p' >"$WORK/$name.actual-times"
+    if ! diff -u "$WORK/$name.expected-times" "$WORK/$name.actual-times" >"$WORK/$name.times-diff"; then
+        echo "FAIL $name: the times differ from the file's:"
+        head -20 "$WORK/$name.times-diff"
+        failures=$((failures + 1))
     fi
 
     # A second import of the same file is numbered on after the first, and said so.

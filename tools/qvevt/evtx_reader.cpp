@@ -9,8 +9,10 @@
 #include <libevtx.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
 
 namespace qv {
@@ -90,6 +92,28 @@ bool XmlNumber(const std::string& xml, const char* name, uint64_t& value) {
     return end != text && *end == '<';
 }
 
+// The seconds since 1970 of <TimeCreated SystemTime="2021-12-12T17:57:17.006377000Z"/> in
+// the record's XML (UTC, the fraction cut off), or false.
+bool XmlTimeCreated(const std::string& xml, uint32_t& seconds) {
+    static const char OPEN[] = "<TimeCreated SystemTime=\"";
+    const size_t start = xml.find(OPEN);
+    if (start == std::string::npos) return false;
+    tm parts{};
+    char separator = 0;
+    if (std::sscanf(xml.c_str() + start + sizeof(OPEN) - 1, "%4d-%2d-%2d%c%2d:%2d:%2d", &parts.tm_year, &parts.tm_mon,
+                    &parts.tm_mday, &separator, &parts.tm_hour, &parts.tm_min, &parts.tm_sec) != 7 ||
+        separator != 'T' || parts.tm_mon < 1 || parts.tm_mon > 12 || parts.tm_mday < 1 || parts.tm_mday > 31 ||
+        parts.tm_hour > 23 || parts.tm_min > 59 || parts.tm_sec > 60) {
+        return false;
+    }
+    parts.tm_year -= 1900;
+    parts.tm_mon -= 1;
+    const time_t value = timegm(&parts);
+    if (value <= 0 || static_cast<uint64_t>(value) > 0xFFFFFFFFULL) return false;
+    seconds = static_cast<uint32_t>(value);
+    return true;
+}
+
 uint16_t EventType(uint8_t level, bool hasKeywords, uint64_t keywords) {
     if (hasKeywords && (keywords & KEYWORD_AUDIT_FAILURE) != 0) return TYPE_AUDIT_FAILURE;
     if (hasKeywords && (keywords & KEYWORD_AUDIT_SUCCESS) != 0) return TYPE_AUDIT_SUCCESS;
@@ -117,12 +141,15 @@ bool ReadRecord(libevtx_record_t* source, EVTX_RECORD& target) {
     // As the classic event log numbers events: the qualifiers in the upper word.
     record.EventID = (qualifiers & 0xFFFF) << 16 | (identifier & 0xFFFF);
 
-    uint64_t written = 0;
-    if (libevtx_record_get_written_time(source, &written, nullptr) == 1) {
-        record.TimeGenerated = UnixSeconds(written);
-        record.TimeWritten = record.TimeGenerated;
-    }
     const std::string xml = Utf8Text(source, libevtx_record_get_utf8_xml_string_size, libevtx_record_get_utf8_xml_string);
+    uint64_t written = 0;
+    if (libevtx_record_get_written_time(source, &written, nullptr) != 1) written = 0;
+    // Real exports have records whose header holds no time (it reads as 1601-01-01); the
+    // event itself still says when it happened.
+    uint32_t seconds = UnixSeconds(written);
+    if (seconds == 0) XmlTimeCreated(xml, seconds);
+    record.TimeGenerated = seconds;
+    record.TimeWritten = seconds;
     uint8_t level = 0;
     if (libevtx_record_get_event_level(source, &level, nullptr) != 1) level = 0;
     uint64_t keywords = 0;

@@ -9,6 +9,7 @@
 // KEY is "HKLM\..." or "HKEY_LOCAL_MACHINE\...". "add" without a value creates the key and any
 // missing parents, which is how setup makes HKLM\SOFTWARE\Tarnwell Systems\Quorvane.
 // Exit status 0 on success, 1 on failure.
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -18,6 +19,7 @@
 #include "base/error_codes.h"
 #include "base/string.h"
 #include "platform/error_text.h"
+#include "platform/posix/reg_file.h"
 #include "platform/registry.h"
 #include "platform/system_text.h"
 #include "support/format.h"
@@ -148,10 +150,10 @@ std::string DisplayData(uint32_t type, const std::vector<uint8_t>& data) {
     return HexBytes(data);
 }
 
-std::string DisplayName(const STRING& name) { return name.IsEmpty() ? "(Default)" : Utf8(name); }
-
-std::string ValueLine(const STRING& name, uint32_t type, const std::vector<uint8_t>& data) {
-    return "    " + DisplayName(name) + "    " + TypeName(type) + "    " + DisplayData(type, data) + "\n";
+std::string ValueLine(const REG_VALUE& value) {
+    const std::string name =
+        value.Name.empty() ? "(Default)" : Utf8(value.Name.data(), static_cast<uint32_t>(value.Name.size()));
+    return "    " + name + "    " + TypeName(value.Type) + "    " + DisplayData(value.Type, value.Data) + "\n";
 }
 
 // --- the command line ----------------------------------------------------------------------------
@@ -380,58 +382,29 @@ std::string ValueLabel(const COMMAND& command) {
 
 // --- the commands --------------------------------------------------------------------------------
 
-int ReadValue(const REGISTRY_KEY& key, uint32_t index, const COMMAND& command, STRING& name, uint32_t& type,
-              std::vector<uint8_t>& data, uint32_t& code) {
-    // The size can change between the two calls when someone writes meanwhile; ask again then.
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        uint32_t size = 0;
-        code = command.HasValue ? key.QueryValue(command.ValueName.Text(), &type, nullptr, &size)
-                                : key.EnumValue(index, name, &type, nullptr, &size);
-        if (code != ERR_SUCCESS) return 1;
-        data.resize(size);
-        code = command.HasValue ? key.QueryValue(command.ValueName.Text(), &type, data.data(), &size)
-                                : key.EnumValue(index, name, &type, data.data(), &size);
-        if (code == ERR_MORE_DATA) continue;
-        if (code != ERR_SUCCESS) return 1;
-        data.resize(size);
-        if (command.HasValue) name = command.ValueName;
-        return 0;
-    }
-    return 1;
-}
-
 int Query(const COMMAND& command) {
     REGISTRY_KEY key;
     if (const uint32_t code = key.Open(command.KeyPath.Text(), false)) return Failure("Cannot open " + command.KeyShown, code);
-    STRING name;
-    uint32_t type = 0;
-    std::vector<uint8_t> data;
-    uint32_t code = 0;
+    // The values in one read of the key: asked for one by one, each would read it all again.
+    std::vector<REG_VALUE> values;
+    uint32_t code = ReadRegistryKeyValues(command.KeyPath.Text(), values);
     if (command.HasValue) {
-        if (ReadValue(key, 0, command, name, type, data, code) != 0) {
+        const ptrdiff_t index =
+            code == ERR_SUCCESS ? FindRegValue(values, command.ValueName.Text(), command.ValueName.Length()) : -1;
+        if (code == ERR_SUCCESS && index < 0) code = ERR_FILE_NOT_FOUND;
+        if (code != ERR_SUCCESS) {
             return Failure("Cannot read the value " + ValueLabel(command) + " of " + command.KeyShown, code);
         }
         // Shown with the spelling it is stored under, as reg.exe does.
-        STRING stored;
-        for (uint32_t index = 0; key.EnumValue(index, stored, nullptr, nullptr, nullptr) == ERR_SUCCESS; ++index) {
-            if (EqualsIgnoringCase(stored, name)) {
-                name = stored;
-                break;
-            }
-        }
-        Print("\n" + command.KeyShown + "\n" + ValueLine(name, type, data) + "\n");
+        Print("\n" + command.KeyShown + "\n" + ValueLine(values[static_cast<size_t>(index)]) + "\n");
         return 0;
     }
+    if (code != ERR_SUCCESS) return Failure("Cannot read the values of " + command.KeyShown, code);
     // Everything is read before anything is shown, so a failure shows no half listing.
     std::string listing = "\n" + command.KeyShown + "\n";
-    for (uint32_t index = 0;; ++index) {
-        if (ReadValue(key, index, command, name, type, data, code) != 0) {
-            if (code == ERR_NO_MORE_ITEMS) break;
-            return Failure("Cannot read the values of " + command.KeyShown, code);
-        }
-        listing += ValueLine(name, type, data);
-    }
+    for (const REG_VALUE& value : values) listing += ValueLine(value);
     listing += "\n";
+    STRING name;
     for (uint32_t index = 0;; ++index) {
         code = key.EnumSubkey(index, name);
         if (code == ERR_NO_MORE_ITEMS) break;
