@@ -8,7 +8,7 @@
 #include "identity/identity_protocol.h"
 #include "identity/identity_request.h"
 #include "platform/os_version.h"
-#include "tests/identity/fake_directory.h"
+#include "tests/directory/fake_directory_access.h"
 #include "tests/support/log_capture.h"
 #include "tests/test_text.h"
 
@@ -75,11 +75,9 @@ TEST_F(IdentityRequestTest, AnAddressAloneIsThirtyFourBytesAsDescribed) {
 }
 
 TEST_F(IdentityRequestTest, SectionsSetTheirMaskBitsAndCarryShortenedNames) {
-    test::FAKE_DIRECTORY directory;
-    directory.Dns[u"CORP\\alice"] = u"CN=Alice,OU=Staff,DC=corp,DC=example";
-    directory.Ous[u"CN=Alice,OU=Staff,DC=corp,DC=example"] = u"Staff";
-    directory.Dns[u"CORP\\pc7$"] = u"CN=PC7,OU=Desks,DC=corp,DC=example";
-    directory.Ous[u"CN=PC7,OU=Desks,DC=corp,DC=example"] = u"Desks";
+    test::FAKE_DIRECTORY_ACCESS directory;
+    directory.AddName(ADS_NAME_TYPE_NT4, u"CORP\\alice", ADS_NAME_TYPE_1779, u"CN=Alice,OU=Staff,DC=corp,DC=example");
+    directory.AddName(ADS_NAME_TYPE_NT4, u"CORP\\pc7$", ADS_NAME_TYPE_1779, u"CN=PC7,OU=Desks,DC=corp,DC=example");
 
     struct CASE {
         const char16_t* User;
@@ -118,7 +116,7 @@ TEST_F(IdentityRequestTest, SectionsSetTheirMaskBitsAndCarryShortenedNames) {
         }
         EXPECT_EQ(request.KindField, bytes.size() - 1);
     }
-    EXPECT_EQ(directory.GroupLookups, 0);
+    EXPECT_TRUE(directory.Opened.empty());  // no group look-up without a plain connection
 }
 
 TEST_F(IdentityRequestTest, IPv6AddressesTakeSixteenBytes) {
