@@ -9,7 +9,9 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(cmake ninja-build g++ googletest libbenchmark-dev g++-mingw-w64-x86-64-posix wine wine64
-          pkg-config libssl-dev openssl libevtx-dev libevtx-utils)
+          pkg-config libssl-dev openssl libevtx-dev libevtx-utils
+          libldap2-dev libsasl2-dev libkrb5-dev libsasl2-modules-gssapi-mit
+          samba samba-ad-dc samba-ad-provision samba-dsdb-modules winbind krb5-user smbclient ldb-tools ldap-utils)
 NATIVE_DIR=build/native
 WINDOWS_DIR=build/windows
 JOBS=$(nproc)

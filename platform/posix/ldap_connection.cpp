@@ -87,12 +87,16 @@ public:
     KEYTAB_CREDENTIALS& operator=(const KEYTAB_CREDENTIALS&) = delete;
 
     bool Ok() const { return Status == GSS_S_COMPLETE && Credentials != GSS_C_NO_CREDENTIAL; }
-    gss_cred_id_t Get() const { return Credentials; }
 
 private:
     OM_uint32 Status = GSS_S_FAILURE;
     gss_cred_id_t Credentials = GSS_C_NO_CREDENTIAL;
 };
+
+int GssapiBind(LDAP* handle) {
+    return ldap_sasl_interactive_bind_s(handle, nullptr, "GSSAPI", nullptr, nullptr, LDAP_SASL_QUIET, AnswerSaslPrompts,
+                                        nullptr);
+}
 
 std::string LocalHostName() {
     char host[256] = {};
@@ -221,15 +225,19 @@ uint32_t LDAP_CONNECTION::Bind() {
 
     // The service principal comes from the host as configured, not from a reverse lookup.
     ldap_set_option(Handle, LDAP_OPT_X_SASL_NOCANON, LDAP_OPT_ON);
-    std::unique_ptr<KEYTAB_CREDENTIALS> credentials;
-    if (!Settings.Keytab.empty()) {
-        credentials = std::make_unique<KEYTAB_CREDENTIALS>(Settings.Keytab, Settings.User);
-        if (!credentials->Ok()) return HresultFromWin32(WIN32_LOGON_FAILURE);
-        gss_cred_id_t handle = credentials->Get();
-        ldap_set_option(Handle, LDAP_OPT_X_SASL_GSS_CREDS, handle);
+    if (Settings.Keytab.empty()) return HresultFromLdap(GssapiBind(Handle));
+    // The ticket the keytab gives (fetched again when it has expired) waits in this process's
+    // own cache, which the bind takes as this thread's default for its duration.
+    KEYTAB_CREDENTIALS credentials(Settings.Keytab, Settings.User);
+    if (!credentials.Ok()) return HresultFromWin32(WIN32_LOGON_FAILURE);
+    OM_uint32 minor = 0;
+    const char* previous = nullptr;
+    if (gss_krb5_ccache_name(&minor, KERBEROS_CACHE, &previous) != GSS_S_COMPLETE) {
+        return HresultFromWin32(WIN32_LOGON_FAILURE);
     }
-    int rc = ldap_sasl_interactive_bind_s(Handle, nullptr, "GSSAPI", nullptr, nullptr, LDAP_SASL_QUIET,
-                                          AnswerSaslPrompts, nullptr);
+    std::string restore = previous ? previous : "";
+    int rc = GssapiBind(Handle);
+    gss_krb5_ccache_name(&minor, restore.empty() ? nullptr : restore.c_str(), nullptr);
     return HresultFromLdap(rc);
 }
 

@@ -2,6 +2,7 @@
 // and then fails to send, which leaves the built request in the record for inspection.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -153,6 +154,30 @@ TEST_F(IdentityRequestTest, ShorteningDropsTheLastDomainLabel) {
     EXPECT_EQ(Utf8(ShortenAccountDomain(u"x\\a.b\\user")), "x\\a\\user");
     EXPECT_TRUE(ShortenAccountDomain(u"").IsEmpty());
     EXPECT_TRUE(ShortenAccountDomain(nullptr).IsEmpty());
+}
+
+TEST_F(IdentityRequestTest, AccountsAreNamedByTheirDomainsNetbiosNameWhenTheDirectoryKnowsIt) {
+    test::FAKE_DIRECTORY_ACCESS directory;
+    directory.AddName(ADS_NAME_TYPE_CANONICAL, u"THREEBEESCO.COM/", ADS_NAME_TYPE_NT4, u"3B\\");
+    DIRECTORY_BINDING binding;
+    EXPECT_EQ(Utf8(AccountNameForReport(u"THREEBEESCO.COM\\a-jbrown", binding)), "3B\\a-jbrown");
+    EXPECT_EQ(Utf8(AccountNameForReport(u"3B\\a-jbrown", binding)), "3B\\a-jbrown");
+    // A domain the directory cannot name keeps the shortened form.
+    EXPECT_EQ(Utf8(AccountNameForReport(u"CORP.EXAMPLE.COM\\bob", binding)), "CORP.EXAMPLE\\bob");
+    EXPECT_EQ(Utf8(AccountNameForReport(u"bob", binding)), "bob");
+    EXPECT_TRUE(AccountNameForReport(nullptr, binding).IsEmpty());
+
+    // The Kerberos and the NTLM form of one user make one request, and the logoff reads it back.
+    IDENTITY_REQUEST kerberos, ntlm;
+    IdentityReportLogon(kerberos, Address(u"10.1.2.3"), u"10.1.2.3", u"THREEBEESCO.COM\\a-jbrown",
+                        u"THREEBEESCO.COM\\pc7");
+    IdentityReportLogon(ntlm, Address(u"10.1.2.3"), u"10.1.2.3", u"3B\\a-jbrown", u"3B\\pc7");
+    std::vector<uint8_t> first = Bytes(kerberos), second = Bytes(ntlm);
+    ASSERT_EQ(first.size(), second.size());
+    EXPECT_TRUE(std::equal(first.begin() + 10, first.end(), second.begin() + 10));
+    EXPECT_EQ(Log.LinesWith("User name = \"3B\\a-jbrown\",").size(), 2u);
+    IdentityReportLogoff(kerberos);
+    EXPECT_EQ(Log.LinesWith("IdentityReportLogoff: NtUserName = \"3B\\a-jbrown\"").size(), 1u);
 }
 
 TEST_F(IdentityRequestTest, HeartbeatAndLogoffChangeOnlyTheKindAndTheId) {
