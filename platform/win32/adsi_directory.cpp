@@ -3,10 +3,13 @@
 // initialised.
 #include "platform/win32/win32.h"
 
-#include <activeds.h>
-#include <adshlp.h>
-#include <iads.h>
+// The lean windows.h leaves OLE out; ADSI's interfaces are OLE automation ones.
+#include <ole2.h>
 #include <oleauto.h>
+
+#include <iads.h>
+// after iads.h, whose types it uses
+#include <adshlp.h>
 
 #include <atomic>
 

@@ -8,6 +8,7 @@
 
 #include "identity/identity_protocol.h"
 #include "identity/identity_request.h"
+#include "platform/process_setup.h"
 #include "directory/directory_cache.h"
 #include "tests/directory/fake_directory_access.h"
 #include "tests/identity/reference_servers.h"
@@ -128,6 +129,24 @@ TEST_F(IdentityProtocolTest, ASelfSignedCertificateIsAcceptedAndSaidSo) {
     EXPECT_TRUE(Logon(request));
     // No group look-up over TLS.
     EXPECT_TRUE(directory.Opened.empty());
+}
+
+TEST_F(IdentityProtocolTest, AReportGoesOutWithoutDirectoryFieldsWhenTheDirectoryIsUnreachable) {
+    REQUIRE_REFERENCE_SERVERS();
+    COM_APARTMENT com;  // the real directory: ADSI needs COM on this thread
+    Settings.SetAdServer(u"127.0.0.1:1");
+    IDENTITY_PROTOCOL connection(Settings.Context());
+    Use(connection, test::SERVER_GOOD, PROTOCOL_TCP);
+    ASSERT_TRUE(connection.Connect());
+    IDENTITY_REQUEST request;
+    EXPECT_TRUE(Logon(request));
+    EXPECT_GE(Count("IADsNameTranslate"), 1u);
+    // The user's name, then an empty DN and OU, and no groups.
+    const uint8_t* bytes = request.Request.Data();
+    uint32_t userEnd = request.UserNameField + 2 + 2 * 10;
+    EXPECT_EQ(std::vector<uint8_t>(bytes + userEnd, bytes + userEnd + 6), (std::vector<uint8_t>{0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(bytes[userEnd + 6], REPORT_KIND_LOGON);
+    Settings.SetAdServer(u"");
 }
 
 TEST_F(IdentityProtocolTest, ResponsesAreCheckedForLengthCodeAndIdentifier) {
