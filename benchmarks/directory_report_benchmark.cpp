@@ -14,7 +14,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <map>
 #include <string>
 #include <thread>
@@ -26,6 +25,7 @@
 #include "platform/registry.h"
 #include "platform/registry_values.h"
 #include "support/debug_log.h"
+#include "tests/directory/directory_test_support.h"
 #include "tests/identity/test_identity_settings.h"
 #include "tests/platform/temp_data_root.h"
 
@@ -45,15 +45,7 @@ public:
     SERVERS() {
         std::string state = QV_BENCH_DC_STATE;
         if (Run(std::string(QV_SOURCE_DIR) + "/tests/e2e/samba_dc.sh start " + state + " >/dev/null") != 0) return;
-        std::ifstream input(state + "/dc.env");
-        std::string line;
-        while (std::getline(input, line)) {
-            size_t equals = line.find('=');
-            if (equals == std::string::npos) continue;
-            std::string value = line.substr(equals + 1);
-            if (value.size() >= 2 && value.front() == '\'') value = value.substr(1, value.size() - 2);
-            Dc[line.substr(0, equals)] = value;
-        }
+        Dc = test::ReadDcEnvironment((state + "/dc.env").c_str());
         std::string ready = "/tmp/qv_bench_directory_" + std::to_string(getpid()) + ".ready";
         const char* arguments[] = {IDENTITY_SERVER_PROGRAM, "--address", SERVER_ADDRESS, "--ready-file", ready.c_str(),
                                    nullptr};

@@ -10,6 +10,7 @@
 #include "directory/directory_cache.h"
 #include "platform/error_text.h"
 #include "platform/last_error.h"
+#include "tests/directory/directory_test_support.h"
 #include "tests/directory/fake_directory_access.h"
 #include "tests/support/log_capture.h"
 #include "tests/test_text.h"
@@ -24,11 +25,7 @@ const std::u16string OU = u"OU=Test,DC=corp,DC=example";
 
 std::u16string Dn(const std::u16string& name) { return u"CN=" + name + u"," + OU; }
 
-std::vector<std::string> Names(const GROUP_LIST& groups) {
-    std::vector<std::string> names;
-    for (const GROUP_ENTRY& group : groups) names.push_back(Utf8(group.Name));
-    return names;
-}
+using test::GroupNames;
 
 class DirectoryTest : public ::testing::Test {
 protected:
@@ -185,7 +182,7 @@ TEST_F(DirectoryTest, GroupsComePrimaryFirstThenDepthFirstEachOnce) {
     AddAliceAndGroups();
     GROUP_LIST groups;
     EXPECT_TRUE(GetUserGroups(u"CORP\\alice", groups, GlobalCatalog));
-    EXPECT_EQ(Names(groups), (std::vector<std::string>{"CORP\\Domain Users", "CORP\\Sales", "CORP\\Staff", "CORP\\Everyone"}));
+    EXPECT_EQ(GroupNames(groups), (std::vector<std::string>{"CORP\\Domain Users", "CORP\\Sales", "CORP\\Staff", "CORP\\Everyone"}));
     EXPECT_EQ(Utf8(groups[1].Dn), "CN=Sales,OU=Test,DC=corp,DC=example");
     EXPECT_EQ(Count("Getting groups for \"CN=alice,OU=Test,DC=corp,DC=example\""), 1u);
     EXPECT_EQ(Count("GetPrimaryGroup: DN = \"CN=Domain Users,OU=Test,DC=corp,DC=example\"."), 1u);
@@ -201,10 +198,10 @@ TEST_F(DirectoryTest, APrimaryGroupAlsoInMemberOfStaysAtTheFrontAndNoMemberOfIsN
     Directory.AddUser(u"CORP\\bob", Dn(u"bob"), 1107, 1101, {});
     GROUP_LIST groups;
     EXPECT_TRUE(GetUserGroups(u"CORP\\carol", groups, GlobalCatalog));
-    EXPECT_EQ(Names(groups), (std::vector<std::string>{"CORP\\Sales"}));
+    EXPECT_EQ(GroupNames(groups), (std::vector<std::string>{"CORP\\Sales"}));
     groups.clear();
     EXPECT_TRUE(GetUserGroups(u"CORP\\bob", groups, GlobalCatalog));
-    EXPECT_EQ(Names(groups), (std::vector<std::string>{"CORP\\Sales"}));
+    EXPECT_EQ(GroupNames(groups), (std::vector<std::string>{"CORP\\Sales"}));
 }
 
 TEST_F(DirectoryTest, AGroupThatCannotBeOpenedEndsItsArrayAndTheWalkFails) {
@@ -215,7 +212,7 @@ TEST_F(DirectoryTest, AGroupThatCannotBeOpenedEndsItsArrayAndTheWalkFails) {
     Directory.AddUser(u"CORP\\alice", Dn(u"alice"), 1104, 513, {Dn(u"First"), Dn(u"Gone"), Dn(u"Last")});
     GROUP_LIST groups;
     EXPECT_FALSE(GetUserGroups(u"CORP\\alice", groups, GlobalCatalog));
-    EXPECT_EQ(Names(groups), (std::vector<std::string>{"CORP\\Domain Users", "CORP\\First", "CORP\\Gone"}));
+    EXPECT_EQ(GroupNames(groups), (std::vector<std::string>{"CORP\\Domain Users", "CORP\\First", "CORP\\Gone"}));
     EXPECT_EQ(Count("    Group DN = \"CN=Gone,OU=Test,DC=corp,DC=example\""), 1u);
 }
 
@@ -270,7 +267,7 @@ TEST_F(DirectoryTest, TheCacheAnswersRepeatsWithTheSameGroupsAndLinesUntilTheyAg
     size_t lines = Log.Lines().size();
     EXPECT_TRUE(GetUserGroups(u"CORP\\alice", second, GlobalCatalog));
     EXPECT_EQ(Directory.RoundTrips, cold);  // a repeat costs nothing
-    EXPECT_EQ(Names(second), Names(first));
+    EXPECT_EQ(GroupNames(second), GroupNames(first));
     EXPECT_EQ(Log.Lines().size(), 2 * lines);  // and writes what the first walk wrote
 
     // A group change shows once the answers have aged.
@@ -282,7 +279,7 @@ TEST_F(DirectoryTest, TheCacheAnswersRepeatsWithTheSameGroupsAndLinesUntilTheyAg
     now += 1;
     second.clear();
     GetUserGroups(u"CORP\\alice", second, GlobalCatalog);
-    EXPECT_EQ(Names(second), (std::vector<std::string>{"CORP\\Domain Users"}));
+    EXPECT_EQ(GroupNames(second), (std::vector<std::string>{"CORP\\Domain Users"}));
 
     // Failures are asked again; the cache holds no more than its limit.
     Directory.SetFailure = 0x8007203A;

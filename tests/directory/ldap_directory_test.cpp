@@ -7,7 +7,6 @@
 #include <stdlib.h>
 
 #include <algorithm>
-#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -16,6 +15,7 @@
 #include "directory/directory_cache.h"
 #include "platform/registry.h"
 #include "platform/registry_values.h"
+#include "tests/directory/directory_test_support.h"
 #include "tests/platform/temp_data_root.h"
 #include "tests/support/log_capture.h"
 #include "tests/test_text.h"
@@ -27,38 +27,17 @@ using test::Utf8;
 
 constexpr char16_t KEY[] = u"SOFTWARE\\Tarnwell Systems\\QuorvaneDirectoryTest";
 
-// KEY=VALUE lines of the fixture's dc.env, quotes taken off.
-std::map<std::string, std::string> ReadDcEnvironment() {
-    std::map<std::string, std::string> values;
-    const char* path = getenv("QV_SAMBA_DC_ENV");
-    if (!path) return values;
-    std::ifstream input(path);
-    std::string line;
-    while (std::getline(input, line)) {
-        size_t equals = line.find('=');
-        if (equals == std::string::npos) continue;
-        std::string value = line.substr(equals + 1);
-        if (value.size() >= 2 && value.front() == '\'' && value.back() == '\'') value = value.substr(1, value.size() - 2);
-        values[line.substr(0, equals)] = value;
-    }
-    return values;
-}
-
 std::u16string Wide(const std::string& text) {
     STRING wide(text.c_str());
     return std::u16string(wide.Text(), wide.Length());
 }
 
-std::vector<std::string> Names(const GROUP_LIST& groups) {
-    std::vector<std::string> names;
-    for (const GROUP_ENTRY& group : groups) names.push_back(Utf8(group.Name));
-    return names;
-}
+using test::GroupNames;
 
 class LdapDirectoryTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        Dc = ReadDcEnvironment();
+        Dc = test::ReadDcEnvironment(getenv("QV_SAMBA_DC_ENV"));
         if (Dc.empty()) GTEST_SKIP() << "the Samba domain controller is not running (see tests/e2e/samba_dc.sh)";
         ASSERT_TRUE(Root.IsValid());
         ASSERT_EQ(CreateRegistryKey(KEY), 0u);
@@ -142,13 +121,13 @@ TEST_F(LdapDirectoryTest, NamesTranslateBothWaysAsActiveDirectoryDoesIt) {
 TEST_F(LdapDirectoryTest, GroupsAreWalkedAsTheDirectoryHoldsThem) {
     // Nested groups and a cycle (Staff and Everyone Else are in each other).
     // (Domain Users is itself in the built-in Users group.)
-    EXPECT_EQ(Names(Groups("alice")), (std::vector<std::string>{Netbios("Domain Users"), Netbios("Users"), Netbios("Sales"),
+    EXPECT_EQ(GroupNames(Groups("alice")), (std::vector<std::string>{Netbios("Domain Users"), Netbios("Users"), Netbios("Sales"),
                                                                 Netbios("Staff"), Netbios("Everyone Else")}));
     EXPECT_EQ(Count("AddGroup: \"" + Dn("Staff") + "\" already in list; ignoring"), 1u);
     // No memberOf at all: the primary group alone.
-    EXPECT_EQ(Names(Groups("bob")), (std::vector<std::string>{Netbios("Domain Users"), Netbios("Users")}));
+    EXPECT_EQ(GroupNames(Groups("bob")), (std::vector<std::string>{Netbios("Domain Users"), Netbios("Users")}));
     // The primary group comes round again through memberOf: once, at the front.
-    std::vector<std::string> carol = Names(Groups("carol"));
+    std::vector<std::string> carol = GroupNames(Groups("carol"));
     ASSERT_EQ(carol.size(), 6u);
     EXPECT_EQ(std::vector<std::string>(carol.begin(), carol.begin() + 3),
               (std::vector<std::string>{Netbios("Sales"), Netbios("Staff"), Netbios("Everyone Else")}));
@@ -157,11 +136,11 @@ TEST_F(LdapDirectoryTest, GroupsAreWalkedAsTheDirectoryHoldsThem) {
               (std::vector<std::string>{Netbios("Domain Users"), Netbios("Managers"), Netbios("Users")}));
     EXPECT_EQ(Count("AddGroup: \"" + Dn("Sales") + "\" already in list; ignoring"), 1u);
     // A user whose DN holds a "/" is opened through the escaped path.
-    std::vector<std::string> dave = Names(Groups("dave"));
+    std::vector<std::string> dave = GroupNames(Groups("dave"));
     EXPECT_EQ(dave.size(), 6u);
     // A named server answers as the global catalog does.
     Binding.SetServer(Wide(Dc["QV_DC_ADDRESS"]).c_str());
-    EXPECT_EQ(Names(Groups("alice")).size(), 5u);
+    EXPECT_EQ(GroupNames(Groups("alice")).size(), 5u);
 }
 
 TEST_F(LdapDirectoryTest, SecureBindsWorkAndTheServerCertificateIsVerified) {
@@ -214,7 +193,7 @@ TEST_F(LdapDirectoryTest, ARepeatLookUpOfAKnownUserCostsNoRoundTrip) {
     GROUP_LIST warm = report();
     EXPECT_GT(coldTrips, 0u);
     EXPECT_EQ(DirectoryRoundTrips() - start, coldTrips);
-    EXPECT_EQ(Names(warm), Names(cold));
+    EXPECT_EQ(GroupNames(warm), GroupNames(cold));
 }
 
 }  // namespace
