@@ -10,7 +10,9 @@ cd "$(dirname "$0")"
 
 PACKAGES=(cmake ninja-build g++ googletest libbenchmark-dev g++-mingw-w64-x86-64-posix wine wine64
           pkg-config libssl-dev openssl libevtx-dev libevtx-utils iproute2
-          libmsi-dev libgsf-1-dev libglib2.0-dev msitools wixl)
+          libmsi-dev libgsf-1-dev libglib2.0-dev msitools wixl
+          libldap2-dev libsasl2-dev libkrb5-dev libsasl2-modules-gssapi-mit
+          samba samba-ad-dc samba-ad-provision samba-dsdb-modules winbind krb5-user smbclient ldb-tools ldap-utils)
 NATIVE_DIR=build/native
 WINDOWS_DIR=build/windows
 JOBS=$(nproc)

@@ -73,9 +73,8 @@ bool GroupFitsTheWire(const GROUP_ENTRY& group) {
 }
 
 void LookUpSection(const DIRECTORY_BINDING& binding, IDENTITY_SECTION& section, const char16_t* accountName) {
-    DIRECTORY& directory = CurrentDirectory();
-    if (!directory.NtNameToDn(binding, accountName, section.Dn)) section.Dn.Clear();
-    if (section.Dn.IsEmpty() || !directory.GetOuPath(section.Dn.Text(), section.Ou)) section.Ou.Clear();
+    if (!NtNameToDn(accountName, binding, section.Dn)) section.Dn.Clear();
+    section.Ou = GetOuPath(section.Dn.Text());
 }
 
 void ClearPositions(IDENTITY_REQUEST& request) {
@@ -109,7 +108,32 @@ STRING ShortenAccountDomain(const char16_t* name) {
     return result;
 }
 
-STRING ReportedAccountName(const char16_t* name) { return ShortenAccountDomain(name); }
+STRING AccountNameForReport(const char16_t* name, const DIRECTORY_BINDING& binding) {
+    uint32_t length = TextLength(name);
+    const char16_t* backslash = nullptr;
+    for (const char16_t* at = name; at && *at; ++at) {
+        if (*at == u'\\') backslash = at;
+    }
+    if (length == 0 || !backslash) return ShortenAccountDomain(name);
+    STRING domain(name, static_cast<uint32_t>(backslash - name));
+    bool dnsDomain = false;
+    for (uint32_t i = 0; i < domain.Length(); ++i) dnsDomain = dnsDomain || domain.Text()[i] == u'.';
+    STRING netbiosName;
+    if (!dnsDomain || !DomainNetbiosName(domain.Text(), binding, netbiosName)) return ShortenAccountDomain(name);
+    STRING result;
+    FormatString(result, u"%s%s", netbiosName, backslash);
+    return result;
+}
+
+DIRECTORY_BINDING ReportDirectoryBinding() {
+    DIRECTORY_BINDING binding;
+    IDENTITY_PROTOCOL* connection = CurrentConnection();
+    STRING adServer = connection != nullptr ? connection->Context().AdServer() : STRING();
+    if (!adServer.IsEmpty()) binding.SetServer(adServer.Text());
+    return binding;
+}
+
+STRING ReportedAccountName(const char16_t* name) { return AccountNameForReport(name, ReportDirectoryBinding()); }
 
 uint8_t OperatingSystemCode() {
     // The system does not change while the program runs.
@@ -130,11 +154,14 @@ uint8_t OperatingSystemCode() {
 
 bool IdentityReportLogon(IDENTITY_REQUEST& request, const IP_ADDRESS& address, const char16_t* addressText,
                          const char16_t* userName, const char16_t* computerName) {
+    DIRECTORY_BINDING binding = ReportDirectoryBinding();
     IDENTITY_SECTION user;
     IDENTITY_SECTION computer;
-    user.Name = ReportedAccountName(userName);
+    user.Name = AccountNameForReport(userName, binding);
     user.Present = !user.Name.IsEmpty();
-    computer.Name = ReportedAccountName(computerName);
+    computer.Name = AccountNameForReport(computerName, binding);
+
+STRING ReportedAccountName(const char16_t* name) { return AccountNameForReport(name, ReportDirectoryBinding()); }
     computer.Present = !computer.Name.IsEmpty();
 
     uint32_t version = IpAddressVersion(address);
@@ -143,10 +170,6 @@ bool IdentityReportLogon(IDENTITY_REQUEST& request, const IP_ADDRESS& address, c
              addressText);
 
     IDENTITY_PROTOCOL* connection = CurrentConnection();
-    DIRECTORY_BINDING binding;
-    STRING adServer = connection != nullptr ? connection->Context().AdServer() : STRING();
-    if (!adServer.IsEmpty()) binding.SetServer(adServer.Text());
-
     GROUP_LIST groups;
     if (user.Present) {
         LookUpSection(binding, user, user.Name.Text());
@@ -154,7 +177,7 @@ bool IdentityReportLogon(IDENTITY_REQUEST& request, const IP_ADDRESS& address, c
                    user.Ou);
         // Groups only travel over plain TCP.
         if (connection && connection->ConnectionMode == CONNECTION_MODE_PLAIN) {
-            if (!CurrentDirectory().GetUserGroups(binding, user.Dn.Text(), groups)) groups.clear();
+            if (!GetUserGroups(user.Name.Text(), groups, binding)) groups.clear();
         }
     }
     if (computer.Present) {

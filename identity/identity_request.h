@@ -47,8 +47,19 @@ struct IDENTITY_SECTION {
 // Empty for a missing or empty name.
 STRING ShortenAccountDomain(const char16_t* name);
 
-// The form of an account name that reports carry and the logon table compares: the name as
-// ShortenAccountDomain leaves it.
+// The form of an account name (DOMAIN\name) that is stored, compared and sent. Domain
+// controllers write the DNS domain for Kerberos logons (THREEBEESCO.COM\a-jbrown) and the
+// NetBIOS name for NTLM logons (3B\a-jbrown) of the same user; both become 3B\a-jbrown when
+// the directory knows the DNS domain (one look-up per domain, then cached). When it cannot
+// say, ShortenAccountDomain's form. A domain without a dot is taken as it stands, without a
+// look-up. Empty for a missing or empty name.
+STRING AccountNameForReport(const char16_t* name, const DIRECTORY_BINDING& binding);
+
+// The binding reports look up with: the AdServer setting of the current connection, or the
+// global catalog when it is empty (or there is no connection).
+DIRECTORY_BINDING ReportDirectoryBinding();
+
+// AccountNameForReport with the binding reports look up with.
 STRING ReportedAccountName(const char16_t* name);
 
 // The OS_CODE byte for the running system.

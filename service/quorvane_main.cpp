@@ -2,6 +2,7 @@
 
 #include "base/error_codes.h"
 #include "identity/ip_address.h"
+#include "platform/directory_access.h"
 #include "platform/error_text.h"
 #include "platform/process_setup.h"
 #include "platform/resource_string.h"
@@ -64,6 +65,8 @@ int QuorvaneMain(uint32_t count, const char16_t* const* arguments) {
                                     SettingsKeyFullPath());
         return EXIT_SETTINGS_KEY;
     }
+    // The directory's bind settings (Linux) live beside the others.
+    SetDirectorySettingsKey(SETTINGS_KEY_PATH);
 
     OpenLsaPolicy();
     DiscoverHostAddresses();

@@ -72,7 +72,9 @@ constexpr ERROR_TEXT SYSTEM_ERROR_TEXTS[] = {
     {1300, u"Not all privileges or groups referenced are assigned to the caller.\r\n"},
     {1313, u"A specified privilege does not exist.\r\n"},
     {1314, u"A required privilege is not held by the client.\r\n"},
+    {1326, u"The user name or password is incorrect.\r\n"},
     {1332, u"No mapping between account names and security IDs was done.\r\n"},
+    {1355, u"The specified domain either does not exist or could not be contacted.\r\n"},
     {1359, u"An internal error occurred.\r\n"},
     {1460, u"This operation returned because the timeout period expired.\r\n"},
     {1500, u"The event log file is corrupted.\r\n"},
@@ -90,6 +92,13 @@ constexpr ERROR_TEXT SYSTEM_ERROR_TEXTS[] = {
     {1812, u"The specified image file did not contain a resource section.\r\n"},
     {1813, u"The specified resource type cannot be found in the image file.\r\n"},
     {1814, u"The specified resource name cannot be found in the image file.\r\n"},
+    {8224, u"An operations error occurred.\r\n"},
+    {8232, u"A more secure authentication method is required for this server.\r\n"},
+    {8240, u"There is no such object on the server.\r\n"},
+    {8242, u"The distinguished name contains invalid syntax.\r\n"},
+    {8250, u"The server is not operational.\r\n"},
+    {8470, u"Name translation: Could not find the name or insufficient right to see name.\r\n"},
+    {8471, u"Name translation: Input name mapped to more than one output name.\r\n"},
     {10004, u"A blocking operation was interrupted by a call to WSACancelBlockingCall.\r\n"},
     {10009, u"The file handle supplied is not valid.\r\n"},
     {10013, u"An attempt was made to access a socket in a way forbidden by its access permissions.\r\n"},
@@ -160,6 +169,8 @@ char32_t UpperCase(char32_t c) {
 }  // namespace
 
 bool SystemMessageText(uint32_t code, MODULE_HANDLE, STRING& text) {
+    // A Win32 code carried as an HRESULT (facility 7) has the Win32 code's text, as on Windows.
+    if ((code & 0xFFFF0000) == 0x80070000) code &= 0xFFFF;
     for (const ERROR_TEXT& entry : SYSTEM_ERROR_TEXTS) {
         if (entry.Code == code) {
             text.Assign(entry.Text);

@@ -8,7 +8,9 @@
 
 #include "identity/identity_protocol.h"
 #include "identity/identity_request.h"
-#include "tests/identity/fake_directory.h"
+#include "platform/process_setup.h"
+#include "directory/directory_cache.h"
+#include "tests/directory/fake_directory_access.h"
 #include "tests/identity/reference_servers.h"
 #include "tests/identity/test_identity_settings.h"
 #include "tests/support/log_capture.h"
@@ -76,14 +78,21 @@ TEST_F(IdentityProtocolTest, ReportsGoThroughOverPlainTcp) {
 
 TEST_F(IdentityProtocolTest, GroupsTravelOnlyOverPlainTcpAndAreCutToFit) {
     REQUIRE_REFERENCE_SERVERS();
-    test::FAKE_DIRECTORY directory;
-    directory.Dns[u"CORP\\alice"] = u"CN=Alice,DC=corp";
+    test::FAKE_DIRECTORY_ACCESS directory;
     // 50 groups of about 1.6 KB each: more than a 16-bit length can carry.
+    std::vector<std::u16string> groups;
     for (int i = 0; i < 50; ++i) {
-        std::u16string dn = u"CN=Group" + std::u16string(1, static_cast<char16_t>(u'A' + i % 26)) + u"," +
-                            std::u16string(800, u'x');
-        directory.Groups.push_back({STRING(u"CORP\\group"), STRING(dn.c_str())});
+        std::u16string dn = u"CN=Group" + test::FAKE_DIRECTORY_ACCESS::Number(i) + u"," + std::u16string(800, u'x');
+        directory.AddGroup(u"CORP\\group" + test::FAKE_DIRECTORY_ACCESS::Number(i), dn, 2000 + i, {});
+        groups.push_back(dn);
     }
+    auto& user = directory.AddUser(u"CORP\\alice", u"CN=Alice,DC=corp", 1104, 0, groups);
+    user.Get.erase(u"primaryGroupID");
+    auto userOpens = [&] {
+        size_t count = 0;
+        for (const auto& open : directory.Opened) count += open.Path == u"LDAP://CN=Alice,DC=corp";
+        return count;
+    };
     IDENTITY_PROTOCOL connection(Settings.Context());
     Use(connection, test::SERVER_GOOD, PROTOCOL_TCP);
     ASSERT_TRUE(connection.Connect());
@@ -91,10 +100,12 @@ TEST_F(IdentityProtocolTest, GroupsTravelOnlyOverPlainTcpAndAreCutToFit) {
     EXPECT_TRUE(Logon(request));
     EXPECT_LE(request.Length(), 0xFFFFu);
     EXPECT_EQ(Count("groups fit in the request; the rest are left out"), 1u);
-    EXPECT_EQ(directory.GroupLookups, 1);
+    EXPECT_EQ(userOpens(), 1u);
 
     // Ten groups fit whole; the marker byte precedes them.
-    directory.Groups.resize(10);
+    groups.resize(10);
+    test::FAKE_DIRECTORY_ACCESS::SetMemberOf(directory.Objects[u"CN=Alice,DC=corp"], groups);
+    DirectoryCache().Clear();
     EXPECT_TRUE(Logon(request));
     const uint8_t* bytes = request.Request.Data();
     uint32_t userEnd = request.UserNameField + 2 + 2 * 10;  // "CORP\alice"
@@ -106,8 +117,8 @@ TEST_F(IdentityProtocolTest, GroupsTravelOnlyOverPlainTcpAndAreCutToFit) {
 
 TEST_F(IdentityProtocolTest, ASelfSignedCertificateIsAcceptedAndSaidSo) {
     REQUIRE_REFERENCE_SERVERS();
-    test::FAKE_DIRECTORY directory;
-    directory.Groups.push_back({STRING(u"CORP\\staff"), STRING(u"CN=staff")});
+    test::FAKE_DIRECTORY_ACCESS directory;
+    directory.AddUser(u"CORP\\alice", u"CN=Alice,DC=corp", 1104, 513, {u"CN=staff"});
     IDENTITY_PROTOCOL connection(Settings.Context());
     Use(connection, test::SERVER_GOOD, PROTOCOL_SECURE_TCP);
     ASSERT_TRUE(connection.Connect());
@@ -116,8 +127,26 @@ TEST_F(IdentityProtocolTest, ASelfSignedCertificateIsAcceptedAndSaidSo) {
     EXPECT_EQ(Count("IDENTITY_TCPS::FireSSLServerAuthentication: Accepting non-recommended connection"), 1u);
     IDENTITY_REQUEST request;
     EXPECT_TRUE(Logon(request));
-    // No group lookup over TLS.
-    EXPECT_EQ(directory.GroupLookups, 0);
+    // No group look-up over TLS.
+    EXPECT_TRUE(directory.Opened.empty());
+}
+
+TEST_F(IdentityProtocolTest, AReportGoesOutWithoutDirectoryFieldsWhenTheDirectoryIsUnreachable) {
+    REQUIRE_REFERENCE_SERVERS();
+    COM_APARTMENT com;  // the real directory: ADSI needs COM on this thread
+    Settings.SetAdServer(u"127.0.0.1:1");
+    IDENTITY_PROTOCOL connection(Settings.Context());
+    Use(connection, test::SERVER_GOOD, PROTOCOL_TCP);
+    ASSERT_TRUE(connection.Connect());
+    IDENTITY_REQUEST request;
+    EXPECT_TRUE(Logon(request));
+    EXPECT_GE(Count("IADsNameTranslate"), 1u);
+    // The user's name, then an empty DN and OU, and no groups.
+    const uint8_t* bytes = request.Request.Data();
+    uint32_t userEnd = request.UserNameField + 2 + 2 * 10;
+    EXPECT_EQ(std::vector<uint8_t>(bytes + userEnd, bytes + userEnd + 6), (std::vector<uint8_t>{0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(bytes[userEnd + 6], REPORT_KIND_LOGON);
+    Settings.SetAdServer(u"");
 }
 
 TEST_F(IdentityProtocolTest, ResponsesAreCheckedForLengthCodeAndIdentifier) {

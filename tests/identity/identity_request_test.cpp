@@ -2,13 +2,14 @@
 // and then fails to send, which leaves the built request in the record for inspection.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "identity/identity_protocol.h"
 #include "identity/identity_request.h"
 #include "platform/os_version.h"
-#include "tests/identity/fake_directory.h"
+#include "tests/directory/fake_directory_access.h"
 #include "tests/support/log_capture.h"
 #include "tests/test_text.h"
 
@@ -75,11 +76,9 @@ TEST_F(IdentityRequestTest, AnAddressAloneIsThirtyFourBytesAsDescribed) {
 }
 
 TEST_F(IdentityRequestTest, SectionsSetTheirMaskBitsAndCarryShortenedNames) {
-    test::FAKE_DIRECTORY directory;
-    directory.Dns[u"CORP\\alice"] = u"CN=Alice,OU=Staff,DC=corp,DC=example";
-    directory.Ous[u"CN=Alice,OU=Staff,DC=corp,DC=example"] = u"Staff";
-    directory.Dns[u"CORP\\pc7$"] = u"CN=PC7,OU=Desks,DC=corp,DC=example";
-    directory.Ous[u"CN=PC7,OU=Desks,DC=corp,DC=example"] = u"Desks";
+    test::FAKE_DIRECTORY_ACCESS directory;
+    directory.AddName(ADS_NAME_TYPE_NT4, u"CORP\\alice", ADS_NAME_TYPE_1779, u"CN=Alice,OU=Staff,DC=corp,DC=example");
+    directory.AddName(ADS_NAME_TYPE_NT4, u"CORP\\pc7$", ADS_NAME_TYPE_1779, u"CN=PC7,OU=Desks,DC=corp,DC=example");
 
     struct CASE {
         const char16_t* User;
@@ -118,7 +117,7 @@ TEST_F(IdentityRequestTest, SectionsSetTheirMaskBitsAndCarryShortenedNames) {
         }
         EXPECT_EQ(request.KindField, bytes.size() - 1);
     }
-    EXPECT_EQ(directory.GroupLookups, 0);
+    EXPECT_TRUE(directory.Opened.empty());  // no group look-up without a plain connection
 }
 
 TEST_F(IdentityRequestTest, IPv6AddressesTakeSixteenBytes) {
@@ -155,6 +154,30 @@ TEST_F(IdentityRequestTest, ShorteningDropsTheLastDomainLabel) {
     EXPECT_EQ(Utf8(ShortenAccountDomain(u"x\\a.b\\user")), "x\\a\\user");
     EXPECT_TRUE(ShortenAccountDomain(u"").IsEmpty());
     EXPECT_TRUE(ShortenAccountDomain(nullptr).IsEmpty());
+}
+
+TEST_F(IdentityRequestTest, AccountsAreNamedByTheirDomainsNetbiosNameWhenTheDirectoryKnowsIt) {
+    test::FAKE_DIRECTORY_ACCESS directory;
+    directory.AddName(ADS_NAME_TYPE_CANONICAL, u"THREEBEESCO.COM/", ADS_NAME_TYPE_NT4, u"3B\\");
+    DIRECTORY_BINDING binding;
+    EXPECT_EQ(Utf8(AccountNameForReport(u"THREEBEESCO.COM\\a-jbrown", binding)), "3B\\a-jbrown");
+    EXPECT_EQ(Utf8(AccountNameForReport(u"3B\\a-jbrown", binding)), "3B\\a-jbrown");
+    // A domain the directory cannot name keeps the shortened form.
+    EXPECT_EQ(Utf8(AccountNameForReport(u"CORP.EXAMPLE.COM\\bob", binding)), "CORP.EXAMPLE\\bob");
+    EXPECT_EQ(Utf8(AccountNameForReport(u"bob", binding)), "bob");
+    EXPECT_TRUE(AccountNameForReport(nullptr, binding).IsEmpty());
+
+    // The Kerberos and the NTLM form of one user make one request, and the logoff reads it back.
+    IDENTITY_REQUEST kerberos, ntlm;
+    IdentityReportLogon(kerberos, Address(u"10.1.2.3"), u"10.1.2.3", u"THREEBEESCO.COM\\a-jbrown",
+                        u"THREEBEESCO.COM\\pc7");
+    IdentityReportLogon(ntlm, Address(u"10.1.2.3"), u"10.1.2.3", u"3B\\a-jbrown", u"3B\\pc7");
+    std::vector<uint8_t> first = Bytes(kerberos), second = Bytes(ntlm);
+    ASSERT_EQ(first.size(), second.size());
+    EXPECT_TRUE(std::equal(first.begin() + 10, first.end(), second.begin() + 10));
+    EXPECT_EQ(Log.LinesWith("User name = \"3B\\a-jbrown\",").size(), 2u);
+    IdentityReportLogoff(kerberos);
+    EXPECT_EQ(Log.LinesWith("IdentityReportLogoff: NtUserName = \"3B\\a-jbrown\"").size(), 1u);
 }
 
 TEST_F(IdentityRequestTest, HeartbeatAndLogoffChangeOnlyTheKindAndTheId) {
