@@ -1,7 +1,5 @@
 #include "eventlog/event_handlers.h"
 
-#include "eventlog/event_record.h"
-
 
 namespace qv {
 
@@ -28,8 +26,5 @@ const char16_t* EventKindName(uint16_t code) {
     }
     return nullptr;
 }
-
-// Service tickets need the directory's name translation, which comes next.
-void Do_EVENT_SERVICE_TICKET(EVENT_LOG&, const EVENT_RECORD&) {}
 
 }  // namespace qv

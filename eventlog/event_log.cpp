@@ -219,8 +219,8 @@ uint32_t EVENT_LOG::CatchUp(BYTE_BUFFER& buffer, uint32_t bytesSought) {
     }
     const uint32_t code = ReadBatch(buffer, range);
     OldestToDispatch = 0;
-    DebugLog(u"EVENT_LOG::Process: Caught up, Records: Count = %lu, First = %lu, Last = %lu, older than the logon "
-             u"time-to-live = %lu",
+    DebugLog(u"EVENT_LOG::Process: Caught up, Records: Count = %lu, First = %lu, Last = %lu; %lu older than the "
+             u"logon time-to-live passed over",
              range.Count, range.First, range.Last, SkippedAsOld);
     return code;
 }

@@ -160,8 +160,6 @@ bool IdentityReportLogon(IDENTITY_REQUEST& request, const IP_ADDRESS& address, c
     user.Name = AccountNameForReport(userName, binding);
     user.Present = !user.Name.IsEmpty();
     computer.Name = AccountNameForReport(computerName, binding);
-
-STRING ReportedAccountName(const char16_t* name) { return AccountNameForReport(name, ReportDirectoryBinding()); }
     computer.Present = !computer.Name.IsEmpty();
 
     uint32_t version = IpAddressVersion(address);

@@ -7,6 +7,7 @@
 
 #include "base/error_codes.h"
 #include "eventlog/event_log_context.h"
+#include "support/time_value.h"
 #include "tests/eventlog/fake_event_log.h"
 #include "tests/support/log_capture.h"
 
@@ -228,6 +229,58 @@ TEST_F(EventLogReaderTest, SettingsChangeAndFailuresEndProcessingWithTheirResult
     const size_t linesBefore = Capture.Lines().size();
     EXPECT_EQ(Run(*reader), PROCESS_FAILED);
     EXPECT_EQ(Capture.Lines().size(), linesBefore);
+}
+
+// A record written 'ageSeconds' ago.
+std::vector<uint8_t> RecordAged(uint32_t recordNumber, uint32_t ageSeconds) {
+    NEW_EVENT_RECORD record = SecurityRecord(4634);
+    record.TimeGenerated = static_cast<uint32_t>((TIME_VALUE::Now().Count - UNIX_EPOCH_TICKS) / TICKS_PER_SECOND) - ageSeconds;
+    return BuildEventLogRecord(record, recordNumber);
+}
+
+// Records written while nobody read (a settings change, a reconnection, a reopen) are read
+// on from where reading stopped; those older than the logon time-to-live are passed over.
+TEST_F(EventLogReaderTest, ALaterCallReadsOnWhereTheLastStoppedAndAReopenSeeksThere) {
+    auto reader = MakeReader();
+    ThenRead(0, MakeRecord(3, 4634));  // positioning at start: record 3 is the last one
+    ThenRead(ERR_HANDLE_EOF);
+    ThenWait(SETTINGS);
+    EXPECT_EQ(Run(*reader), PROCESS_SETTINGS_CHANGED);
+
+    // Meanwhile records 4 (13 minutes old) and 5 (fresh) were written.
+    ThenRead(0, Concatenate({RecordAged(4, 13 * 60), RecordAged(5, 10)}));
+    ThenRead(ERR_HANDLE_EOF);
+    ThenWait(SETTINGS);
+    EXPECT_EQ(Run(*reader), PROCESS_SETTINGS_CHANGED);
+    ASSERT_EQ(reader->Dispatched.size(), 1u);
+    EXPECT_EQ(reader->Dispatched[0].RecordNumber, 5u);
+    EXPECT_EQ(Capture.LinesWith("Caught up, Records: Count = 2, First = 4, Last = 5; 1 older than the logon "
+                                "time-to-live passed over").size(),
+              1u);
+    EXPECT_EQ(Capture.LinesWith("PositionToEnd: BACKWARDS").size(), 1u);  // only at start
+
+    // Opened again after a failure: a seek to record 5, then what follows it.
+    reader->Close();
+    ASSERT_TRUE(reader->Open(u"Security", Stop));
+    Trace->ReadFlags.clear();
+    ThenRead(0, Concatenate({RecordAged(5, 10), RecordAged(6, 5)}));
+    ThenRead(0, RecordAged(7, 1));
+    ThenRead(ERR_HANDLE_EOF);
+    ThenWait(STOPPED);
+    EXPECT_EQ(Run(*reader), PROCESS_STOP);
+    EXPECT_EQ(Trace->ReadFlags, (std::vector<uint32_t>{EVENTLOG_READ_SEEK | EVENTLOG_READ_FORWARDS, 5, 5}));
+    ASSERT_EQ(reader->Dispatched.size(), 3u);
+    EXPECT_EQ(reader->Dispatched[1].RecordNumber, 6u);
+    EXPECT_EQ(reader->Dispatched[2].RecordNumber, 7u);
+
+    // The log was cleared: the next call starts at its new end.
+    ThenRead(ERR_EVENTLOG_FILE_CHANGED);
+    ThenRead(0, MakeRecord(1, 4634));
+    ThenRead(ERR_HANDLE_EOF);
+    ThenWait(STOPPED);
+    EXPECT_EQ(Run(*reader), PROCESS_STOP);
+    EXPECT_EQ(reader->Dispatched.size(), 3u);
+    EXPECT_EQ(Capture.LinesWith("PositionToEnd: BACKWARDS").size(), 2u);
 }
 
 TEST_F(EventLogReaderTest, MissingCountsAreLoggedAsZeroAndProcessingGoesOn) {

@@ -17,9 +17,15 @@ public:
     SETTABLE_CLOCK& operator=(const SETTABLE_CLOCK&) = delete;
     ~SETTABLE_CLOCK() override { SetTimeSourceForTest(nullptr); }
 
-    uint64_t WallClock() override { return SystemTimeNow() + static_cast<uint64_t>(WallOffset.load()); }
+    uint64_t WallClock() override { return Base(SystemTimeNow(), FrozenWall) + static_cast<uint64_t>(WallOffset.load()); }
     uint64_t MonotonicMilliseconds() override {
-        return qv::MonotonicMilliseconds() + static_cast<uint64_t>(MonotonicOffset.load());
+        return Base(qv::MonotonicMilliseconds(), FrozenMonotonic) + static_cast<uint64_t>(MonotonicOffset.load());
+    }
+
+    // Real time stops: only Advance and StepWallClock move the clocks, for tests of exact ages.
+    void Freeze() {
+        FrozenWall = SystemTimeNow();
+        FrozenMonotonic = qv::MonotonicMilliseconds();
     }
 
     // The wall clock alone jumps, back (negative) or forward.
@@ -31,6 +37,10 @@ public:
     }
 
 private:
+    static uint64_t Base(uint64_t now, uint64_t frozen) { return frozen != 0 ? frozen : now; }
+
+    std::atomic<uint64_t> FrozenWall{0};
+    std::atomic<uint64_t> FrozenMonotonic{0};
     std::atomic<int64_t> WallOffset{0};
     std::atomic<int64_t> MonotonicOffset{0};
 };
