@@ -16,6 +16,8 @@
 #include "platform/event_log.h"
 #include "support/debug_log.h"
 #include "support/debug_log_test_hooks.h"
+#include "tests/directory/fake_directory_access.h"
+#include "tests/identity/fake_host_resolver.h"
 
 namespace qv {
 namespace {
@@ -75,7 +77,11 @@ private:
 
 QUIET_LOG_ENVIRONMENT& QuietLog() {
     static QUIET_LOG_ENVIRONMENT environment;
+    // Logons the records carry find no host name and no directory: nothing leaves the process.
+    static test::FAKE_HOST_RESOLVER resolver;
+    static test::FAKE_DIRECTORY_ACCESS directory;
     static const bool installed = [] {
+        directory.CreateFailure = directory.OpenFailure = 0x80040154;
         ResetDebugLogForTest(&environment);
         SetDebugOutputMode(DBGOUT_DEBUGGER | DBGOUT_VERBOSE | DBGOUT_NO_TIME_STAMP);
         return true;
