@@ -9,7 +9,8 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(cmake ninja-build g++ googletest libbenchmark-dev g++-mingw-w64-x86-64-posix wine wine64
-          pkg-config libssl-dev openssl libevtx-dev libevtx-utils)
+          pkg-config libssl-dev openssl libevtx-dev libevtx-utils
+          libsystemd-dev systemd)
 NATIVE_DIR=build/native
 WINDOWS_DIR=build/windows
 JOBS=$(nproc)
