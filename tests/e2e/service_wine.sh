@@ -39,8 +39,8 @@ for _ in $(seq 1 100); do [ -f "$work/ready" ] && break; sleep 0.1; done
 registry add "$key" /v IdentServer /t REG_SZ /d "$address" /f >/dev/null
 registry add "$key" /v IdentProtocol /t REG_DWORD /d 2 /f >/dev/null
 windows_path=$(WINEDEBUG=-all winepath -w "$copy" 2>/dev/null)
-sc create Quorvane binpath= "$windows_path" >"$work/create.txt"
-check "sc create" 1 "$(grep -c SUCCESS "$work/create.txt")"
+sc create Quorvane binpath= "$windows_path" >/dev/null
+check "sc create makes a stopped service" STOPPED "$(state)"
 
 sc start Quorvane >/dev/null
 wait_for_log "Connected to Identity server = \"$address\"" 60
