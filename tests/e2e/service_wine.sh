@@ -2,8 +2,9 @@
 # The Windows build as a real service under Wine's service control manager, in a fresh Wine
 # prefix of its own: created with sc, started, connected to the native reference identity
 # server on loopback and RUNNING; sc stop stops it in order; a bad start parameter stops it
-# with service-specific exit code 1 after event 0xC0000001. Wine's Security log is a stub whose
-# reads end at once, so the running service waits in an empty log.
+# with service-specific exit code 1 after event 0xC0000001; in application mode (-A) Shutdown = 1
+# stops the same worker in order. Wine's Security log is a stub whose reads end at once, so the
+# running service waits in an empty log.
 # Usage: service_wine.sh PROGRAM SERVER_PROGRAM
 set -uo pipefail
 program=$1
@@ -38,6 +39,20 @@ for _ in $(seq 1 100); do [ -f "$work/ready" ] && break; sleep 0.1; done
 
 registry add "$key" /v IdentServer /t REG_SZ /d "$address" /f >/dev/null
 registry add "$key" /v IdentProtocol /t REG_DWORD /d 2 /f >/dev/null
+# Application mode first: it runs the same worker and stops in order on Shutdown = 1.
+"$wine_runner" "$copy" -A 2>/dev/null &
+application=$!
+wait_for_log "Processing Security event log ..." 60
+check "-A: connects and reads the Security log" 0 $?
+registry add "$key" /v Shutdown /t REG_DWORD /d 1 /f >/dev/null
+for _ in $(seq 1 100); do kill -0 "$application" 2>/dev/null || break; sleep 0.1; done
+wait "$application"
+check "-A: exits 0 on Shutdown = 1" 0 $?
+check "-A: the reason is logged" 1 "$(log_count 'Stopping Service: Reason = Registry value "Shutdown" set')"
+check "-A: Shutdown becomes 2" 1 "$(registry query "$key" /v Shutdown | grep -c 'REG_DWORD *0x2')"
+check "-A: the console handler is in place" 0 "$(log_count "Unable to install the console control handler")"
+check "-A: the Settings thread ends normally" 1 "$(log_count "Settings thread normal exit")"
+
 windows_path=$(WINEDEBUG=-all winepath -w "$copy" 2>/dev/null)
 sc create Quorvane binpath= "$windows_path" >/dev/null
 check "sc create makes a stopped service" STOPPED "$(state)"
