@@ -34,17 +34,6 @@ start_server() {  # address
   exit 1
 }
 
-wait_for_log() {  # fixed text, seconds (default 10)
-  local tries=$(( ${2:-10} * 20 ))
-  for _ in $(seq 1 "$tries"); do
-    grep -qF -- "$1" "$log" 2>/dev/null && return 0
-    sleep 0.05
-  done
-  echo "  (log never showed: $1)"
-  return 1
-}
-
-log_count() { grep -cF -- "$1" "$log" 2>/dev/null; }
 notified() { grep -cxF -- "$1" "$notify_log" 2>/dev/null; }
 now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
 set_value() { registry add "$key" /v "$1" /t "$2" /d "$3" /f >/dev/null; }

@@ -26,12 +26,6 @@ wait_for_state() {  # state, seconds
   for _ in $(seq 1 $(( $2 * 5 ))); do [ "$(state)" = "$1" ] && return 0; sleep 0.2; done
   return 1
 }
-wait_for_log() {  # fixed text, seconds
-  for _ in $(seq 1 $(( $2 * 5 ))); do grep -qF -- "$1" "$log" 2>/dev/null && return 0; sleep 0.2; done
-  echo "  (log never showed: $1)"
-  return 1
-}
-log_count() { tr -d '\r' <"$log" 2>/dev/null | grep -cF -- "$1"; }
 
 "$server" --address "$address" --ready-file "$work/ready" >"$work/server.out" 2>&1 &
 server_pid=$!
