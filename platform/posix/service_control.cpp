@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "base/error_codes.h"
-#include "base/string.h"
 #include "platform/last_error.h"
 #include "platform/posix/stop_signals.h"
 #include "platform/thread.h"
