@@ -5,15 +5,19 @@
 # Shutdown = 1, in each state it can be waiting in; another identity server in the settings
 # makes it reconnect, the same one in other letter case does not; a status that cannot be sent
 # stops the service; without the notification socket service mode runs as an application.
-# Usage: service_lifecycle.sh PROGRAM SERVER_PROGRAM QVREG NOTIFY_RECORDER
+# Usage: service_lifecycle.sh PROGRAM SERVER_PROGRAM QVREG NOTIFY_RECORDER QVEVT
 #
 # A state is a function 'enter_<state>' that points the settings at a server and returns once
-# the agent waits there (see the states list at the end); add one to cover another state.
+# the agent waits there; add one and name it in the states list to cover another state. The
+# "sending" state (a report waiting for its answer) needs the logon handlers: a server started
+# with --delay-ms, a logon written into the Security log with "$qvevt write --id 4624 ...", and
+# a wait for the handler's first line.
 set -uo pipefail
 program=$1
 server=$2
 qvreg=$3
 recorder=$4
+qvevt=${5:-}
 platform=posix
 address=127.0.0.51
 other_address=127.0.0.52
