@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Quorvane's one entry point for a Debian 12 machine.
 #   ./project.sh test    install what is needed, build both targets, run both test runs
-#   ./project.sh run     install, build, and run the program on its embedded default
+#   ./project.sh run     install, build, and run the agent on its embedded default
 #   ./project.sh build   build both targets (native with sanitizers, Windows cross build)
 #   ./project.sh bench   build optimised natively and run the benchmarks
 #   ./project.sh setup   install the Debian packages only
@@ -12,7 +12,8 @@ PACKAGES=(cmake ninja-build g++ googletest libbenchmark-dev g++-mingw-w64-x86-64
           pkg-config libssl-dev openssl libevtx-dev libevtx-utils iproute2
           libmsi-dev libgsf-1-dev libglib2.0-dev msitools wixl
           libldap2-dev libsasl2-dev libkrb5-dev libsasl2-modules-gssapi-mit
-          samba samba-ad-dc samba-ad-provision samba-dsdb-modules winbind krb5-user smbclient ldb-tools ldap-utils)
+          samba samba-ad-dc samba-ad-provision samba-dsdb-modules winbind krb5-user smbclient ldb-tools ldap-utils
+          libsystemd-dev systemd)
 NATIVE_DIR=build/native
 WINDOWS_DIR=build/windows
 JOBS=$(nproc)
@@ -78,6 +79,69 @@ test_all() {
   [ "$native_status" -eq 0 ] && [ "$windows_status" -eq 0 ]
 }
 
+# The main job on an embedded default, in a throw-away settings store and data root: the
+# reference identity server on 127.0.0.1, the agent in the foreground following the Security
+# log, sample logons written into that log (alice, bob, then carol on alice's address, which
+# ends alice's logon) and one exported domain controller log imported, then Shutdown = 1.
+run_default() {
+  local work key='HKLM\SOFTWARE\Tarnwell Systems\Quorvane'
+  local qvreg="$NATIVE_DIR/qvreg" qvevt="$NATIVE_DIR/tools/qvevt/qvevt"
+  work=$(mktemp -d)
+  export QUORVANE_DATA_ROOT="$work/data"
+  cp "$NATIVE_DIR/Quorvane" "$work/"
+  "$NATIVE_DIR/tools/identity_server/identity_server" --address 127.0.0.1 --print --ready-file "$work/ready" \
+    >"$work/server.txt" 2>/dev/null &
+  run_server=$!
+  trap 'kill $run_server ${run_agent:-} 2>/dev/null' EXIT
+  for _ in $(seq 1 100); do [ -f "$work/ready" ] && break; sleep 0.1; done
+
+  log "settings: the identity server on 127.0.0.1 over TCP"
+  "$qvreg" add "$key" /f >/dev/null
+  "$qvreg" add "$key" /v IdentServer /t REG_SZ /d 127.0.0.1 /f >/dev/null
+  "$qvreg" add "$key" /v IdentProtocol /t REG_DWORD /d 2 /f >/dev/null
+  "$qvreg" query "$key"
+
+  log "the agent in the foreground: Quorvane -A"
+  "$work/Quorvane" -A &
+  run_agent=$!
+  # It follows the log from its end: records count once it is waiting there.
+  for _ in $(seq 1 200); do grep -q "EVENT_LOG::Process: OldestRecordNumber" "$work/Quorvane.log" 2>/dev/null && break; sleep 0.05; done
+
+  log "sample network logons (event 4624) into the Security log"
+  local user address workstation
+  for user in alice:10.20.30.40:PC7 bob:10.20.30.41:PC9 carol:10.20.30.40:PC7; do
+    IFS=: read -r user address workstation <<<"$user"
+    "$qvevt" write --id 4624 --computer DC1 -- S-1-0-0 - - 0x0 S-1-5-21-1-2-3-1104 "$user" CORP 0x3e7a 3 NtLmSsp NTLM \
+      "$workstation" '{00000000-0000-0000-0000-000000000000}' - 'NTLM V2' 128 0x0 - "$address" 50123
+  done
+  local exported=../shared/data/evtx/dc_security_4624_4768_4769.evtx
+  if [ -f "$exported" ]; then
+    log "an exported domain controller log: qvevt import $(basename "$exported")"
+    "$qvevt" import "$exported"
+  fi
+  sleep 2
+
+  log "stopping the agent: Shutdown = 1"
+  "$qvreg" add "$key" /v Shutdown /t REG_DWORD /d 1 /f >/dev/null
+  local status=0
+  wait "$run_agent" || status=$?
+  unset run_agent
+  mv "$work/Quorvane.log" "$work/agent.log"
+  echo "Quorvane -A exited with $status; $("$qvreg" query "$key" /v Shutdown | grep -o 'Shutdown.*')"
+
+  # Heartbeats repeat a logon every Heartbeat minutes (one at least), longer than this run:
+  # report mode sends one at once.
+  log "a heartbeat, from report mode: Quorvane -REPORT_HEARTBEAT"
+  "$work/Quorvane" -REPORT_HEARTBEAT -USER_NAME 'CORP\dave' -COMPUTER_NAME 'CORP\PC3'
+  sleep 0.2
+
+  log "what the identity server received"
+  cat "$work/server.txt"
+  log "the agent's log, $work/agent.log: its lifecycle and reports"
+  grep -E "Running as|started|Connected to|Processing|reported|User name changed|Stopping Service|stopped|Uninitializing" \
+    "$work/agent.log" | cut -c 24- || true
+}
+
 case "${1:-}" in
   setup) setup ;;
   build) setup; build ;;
@@ -88,30 +152,6 @@ case "${1:-}" in
     cmake --build build/bench -j "$JOBS"
     for benchmark in build/bench/benchmarks/*_benchmark; do "$benchmark"; done
     ;;
-  run)
-    setup; build
-    # The embedded default: a reference identity server on loopback, the settings stored in a
-    # throw-away store (configure mode), then one identity reported to the server over TLS with
-    # its heartbeat and logoff (report mode); the server's view and the program's log follow.
-    work=$(mktemp -d)
-    export QUORVANE_DATA_ROOT="$work/data"
-    cp "$NATIVE_DIR/Quorvane" "$work/"
-    "$NATIVE_DIR/tools/identity_server/identity_server" --address 127.0.0.1 --print --ready-file "$work/ready" \
-      >"$work/server.txt" 2>/dev/null &
-    server=$!
-    trap 'kill $server 2>/dev/null' EXIT
-    for _ in $(seq 1 100); do [ -f "$work/ready" ] && break; sleep 0.1; done
-    "$NATIVE_DIR/qvreg" add 'HKLM\SOFTWARE\Tarnwell Systems\Quorvane' /f
-    "$work/Quorvane" -X -SERVER 127.0.0.1 -PROTOCOL TCPS
-    echo "Quorvane -X exited with $?"
-    "$NATIVE_DIR/qvreg" query 'HKLM\SOFTWARE\Tarnwell Systems\Quorvane'
-    "$work/Quorvane" -REPORT_HEARTBEAT -REPORT_LOGOFF -TCP -USER_NAME 'CORP\alice' -COMPUTER_NAME 'CORP\pc7'
-    echo "Quorvane -REPORT_LOGOFF exited with $?"
-    sleep 0.2
-    echo "--- what the identity server received"
-    cat "$work/server.txt"
-    echo "--- $work/Quorvane.log"
-    cat "$work/Quorvane.log"
-    ;;
+  run) setup; build; run_default ;;
   *) sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
 esac

@@ -6,11 +6,15 @@
 #include "platform/error_text.h"
 #include "platform/process_setup.h"
 #include "platform/resource_string.h"
+#include "platform/service_control.h"
 #include "platform/user_notice.h"
+#include "service/application_mode.h"
 #include "service/command_line.h"
 #include "service/report_mode.h"
 #include "service/service_host.h"
+#include "service/service_main.h"
 #include "service/settings.h"
+#include "service/version.h"
 #include "support/debug_log.h"
 #include "support/event_reporter.h"
 #include "support/format.h"
@@ -30,9 +34,14 @@ int ConfigureAndExit() {
     return 0;
 }
 
-int ModeNotAvailable(const char16_t* mode) {
-    DebugLog(u"%s is not available in this build of the program", mode);
-    return EXIT_MODE_NOT_AVAILABLE;
+// Under the service control manager, or in the foreground when the process was not started by
+// it (a command prompt; on POSIX, no systemd notification socket).
+int RunServiceMode() {
+    const uint32_t code = RunServiceDispatcher(SERVICE_NAME, ServiceMain);
+    if (code == ERR_SUCCESS) return 0;
+    if (code == ERR_FAILED_SERVICE_CONTROLLER_CONNECT) return RunAsApplication();
+    EventReporter().ReportEvent(EVENT_TYPE_ERROR, MSG_START_DISPATCHER, GetErrorText(code), DecimalText(code));
+    return EXIT_DISPATCHER;
 }
 
 }  // namespace
@@ -73,8 +82,8 @@ int QuorvaneMain(uint32_t count, const char16_t* const* arguments) {
 
     if (line.ReportMode) return RunReportMode();
     if (line.ConfigureOnly) return ConfigureAndExit();
-    if (line.Application) return ModeNotAvailable(u"Application mode");
-    return ModeNotAvailable(u"Service mode");
+    if (line.Application) return RunAsApplication();
+    return RunServiceMode();
 }
 
 }  // namespace qv

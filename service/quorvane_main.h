@@ -10,8 +10,6 @@ constexpr int EXIT_BAD_COMMAND_LINE = 2;
 constexpr int EXIT_SETTINGS_KEY = 3;
 constexpr int EXIT_DISPATCHER = 1006;
 constexpr int EXIT_INITIALIZATION = 1010;
-// A run mode whose machinery this build does not have yet.
-constexpr int EXIT_MODE_NOT_AVAILABLE = 1;
 
 int QuorvaneMain(uint32_t count, const char16_t* const* arguments);
 

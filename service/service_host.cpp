@@ -1,5 +1,7 @@
 #include "service/service_host.h"
 
+#include <mutex>
+
 #include "base/error_codes.h"
 #include "platform/error_text.h"
 #include "platform/last_error.h"
@@ -28,6 +30,10 @@ constexpr const char16_t* STATISTICS = u"Statistics";
 
 THREAD SettingsThread;
 STRING AnonymousName;
+// Held while the stop-service event is looked at and set, and while it is closed: a stop asked
+// for from another thread during the clean-up finds the event either open or gone, never half
+// closed (on POSIX its descriptor could otherwise already belong to another file).
+std::mutex StopEventLock;
 
 void SignalSettingsThreadStop(void* event) {
     StopService(u"stopping worker thread");
@@ -65,7 +71,10 @@ bool CreateServiceEvent(EVENT& event, bool manualReset, const char16_t* name) {
 
 void CloseServiceEvents() {
     SettingsEvent().Close();
-    StopServiceEvent().Close();
+    {
+        std::lock_guard<std::mutex> guard(StopEventLock);
+        StopServiceEvent().Close();
+    }
     SettingsChangedEvent().Close();
 }
 
@@ -153,6 +162,7 @@ void LogVersion() {
 
 void StopService(const char16_t* reason) {
     DebugLog(u"Stopping Service: Reason = %s", reason);
+    std::lock_guard<std::mutex> guard(StopEventLock);
     EVENT& stop = StopServiceEvent();
     if (!stop.IsValid() || WaitForOne(stop, 0) != WAIT_TIMED_OUT) return;
     EventReporter().ReportEvent(EVENT_TYPE_INFORMATION, MSG_SERVICE_STOPPED, ShortVersionText(), reason);

@@ -63,7 +63,9 @@ check "server gone: exits 0" 0 $?
 check "server gone: within half a minute" 1 "$(( $(date +%s) - started < 30 ))"
 check "server gone: the logon went through" 1 "$(grep -c 'IdentityReportLogon request status = 0' "$log")"
 check "server gone: the logoff fails with its line" 1 "$(grep -c 'Unable to report logoff' "$log")"
-check "server gone: after one new attempt" 1 "$(grep -c 'Connect to Identity server = "'"$vanishing"'" failed' "$log")"
+# On a busy machine the server may be gone before the heartbeat too: each failed report, one attempt.
+check "server gone: one new attempt for each failed report" "$(grep -c 'Unable to report' "$log")" \
+  "$(grep -c 'Connect to Identity server = "'"$vanishing"'" failed' "$log")"
 check "server gone: no wait on a missing event" 0 "$(grep -c 'Wait failed' "$log")"
 wait "$vanishing_pid" 2>/dev/null
 

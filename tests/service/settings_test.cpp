@@ -12,6 +12,7 @@
 #endif
 
 #include "base/error_codes.h"
+#include "platform/error_text.h"
 #include "platform/registry.h"
 #include "platform/registry_values.h"
 #include "platform/thread.h"
@@ -127,7 +128,9 @@ TEST_F(SettingsTest, AnEmptyStoredIdentityServerIsNoServer) {
     ASSERT_TRUE(WriteRegistryString(Key, u"IdentServer", u""));
     ReloadSettings(line, Key);
     EXPECT_EQ(test::Utf8(GetIdentityServer()), "id.example");
-    EXPECT_TRUE(Log.Contains("Unable to load registry value = IdentServer. The data is invalid. Error code = 13."))
+    // The system's own text for 13 (Wine words it differently from Windows).
+    const std::string invalidData = test::Utf8(GetErrorText(ERR_INVALID_DATA));
+    EXPECT_TRUE(Log.Contains("Unable to load registry value = IdentServer. " + invalidData + ". Error code = 13."))
         << Log.All();
 }
 
