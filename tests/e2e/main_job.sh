@@ -1,0 +1,245 @@
+#!/usr/bin/env bash
+# The agent's main job end to end on Linux: the agent in the foreground (-A) follows the
+# Security log while records are written into it, and the reference identity server records
+# every request it gets. Reverse look-ups of client addresses go to a hosts file of the test's
+# own (the agent runs in a mount namespace where /etc/hosts and nsswitch.conf are the test's),
+# so no name is ever asked of the network.
+# Usage: main_job.sh PART PROGRAM SERVER_PROGRAM QVREG QVEVT [EVTX_DIR | DC_ENV]
+#   logons     records at start are not reported; one report per logon; a repeat (dotted domain
+#              too) only renews; another user at an address is logged off first; a cleared log;
+#              a server that goes away and comes back
+#   directory  with the Samba domain controller (DC_ENV): a service ticket gives a network logon
+#              its computer; groups over TCP, none over TLS; heartbeats, expiry and statistics on
+#              the real minute clock (about three minutes)
+#   evtx       each shared exported log (EVTX_DIR) gives exactly the reports the rules call for
+set -uo pipefail
+part=$1
+program=$2
+server=$3
+qvreg=$4
+qvevt=$5
+extra=${6:-}
+platform=posix
+pids=()
+source "$(dirname "$0")/program_under_test.sh"
+trap 'for p in "${pids[@]}" ${agent:-}; do kill "$p" 2>/dev/null; done; cleanup_work' EXIT
+
+if [ "$(id -u)" -ne 0 ] || ! command -v unshare >/dev/null; then
+  echo "skipped: the agent's private resolver needs root and unshare"
+  exit 0
+fi
+
+# A resolver of the test's own: files only, and only these names.
+cat >"$work/hosts" <<'EOF'
+127.0.0.1 localhost
+10.0.0.5 pc5.corp.example.test
+EOF
+echo 'hosts: files' >"$work/nsswitch.conf"
+
+set_value() { registry add "$key" /v "$1" /t "$2" /d "$3" /f >/dev/null; }
+
+start_server() {  # address, switches...
+  local address=$1
+  shift
+  rm -f "$work/ready.$address"
+  "$server" --address "$address" --ready-file "$work/ready.$address" --record "$work/requests.$address" "$@" \
+    >>"$work/server.$address.out" 2>&1 &
+  server_pid=$!
+  pids+=($server_pid)
+  for _ in $(seq 1 100); do [ -f "$work/ready.$address" ] && return 0; sleep 0.1; done
+  echo "the reference identity server on $address did not start" >&2
+  exit 1
+}
+
+# One line a request: kind, user, computer ("-" for none), address.
+requests() {  # address
+  [ -f "$work/requests.$1" ] || return 0
+  sed -E 's/.*"kind":"([a-z]+)".*/\1/' "$work/requests.$1" | paste -d' ' - \
+    <(sed -E 's/.*"user_name":"([^"]*)".*/\1/; t; s/.*/-/' "$work/requests.$1" | sed 's/\\\\/\\/g') \
+    <(sed -E 's/.*"computer_name":"([^"]*)".*/\1/; t; s/.*/-/' "$work/requests.$1" | sed 's/\\\\/\\/g') \
+    <(sed -E 's/.*"ip":"([^"]*)".*/\1/' "$work/requests.$1")
+}
+request_count() { [ -f "$work/requests.$1" ] && wc -l <"$work/requests.$1" || echo 0; }
+wait_for_requests() {  # address, count, seconds
+  for _ in $(seq 1 $(($3 * 10))); do [ "$(request_count "$1")" -ge "$2" ] && return 0; sleep 0.1; done
+  return 1
+}
+wait_for_line() {  # text, seconds
+  for _ in $(seq 1 $(($2 * 10))); do grep -qF -- "$1" "$log" 2>/dev/null && return 0; sleep 0.1; done
+  return 1
+}
+count_lines() { grep -cF -- "$1" "$log" 2>/dev/null; }
+
+# The agent in the foreground with the test's resolver; returns once it waits at the log's end.
+start_agent() {
+  rm -f "$log"
+  unshare --mount --propagation private sh -c \
+    'mount --bind "$1" /etc/hosts && mount --bind "$2" /etc/nsswitch.conf && shift 2 && exec "$@"' \
+    sh "$work/hosts" "$work/nsswitch.conf" "$copy" -A 2>"$work/stderr" &
+  agent=$!
+  wait_for_line "PositionToEnd: FORWARDS" 20 || wait_for_line "Processing Security event log" 20
+  sleep 0.3
+}
+stop_agent() {
+  set_value Shutdown REG_DWORD 1
+  for _ in $(seq 1 100); do kill -0 "$agent" 2>/dev/null || break; sleep 0.1; done
+  wait "$agent" 2>/dev/null
+  unset agent
+}
+
+# 4624: user, domain, address, workstation ("-": none), logon type.
+write_account_logon() {
+  "$qvevt" write --id 4624 --computer DC1 -- S-1-0-0 - - 0x0 S-1-5-21-1-2-3-1104 "$1" "$2" 0x3e7a "${5:-3}" NtLmSsp \
+    NTLM "$4" '{00000000-0000-0000-0000-000000000000}' - 'NTLM V2' 128 0x0 - "$3" 50123 >/dev/null
+}
+# 540: user, domain, address.
+write_network_logon() {
+  "$qvevt" write --id 540 --computer DC1 -- "$1" "$2" '(0x0,0x3E7F1)' 3 Kerberos Kerberos - '{guid}' - - - - - "$3" 0 \
+    >/dev/null
+}
+# 673: user@REALM, realm, service, client address.
+write_service_ticket() {
+  "$qvevt" write --id 673 --computer DC1 -- "$1" "$2" "$3" S-1-5-21-1-2-3-1105 0x40810000 0x17 "$4" - >/dev/null
+}
+# 528: user, domain, address, workstation.
+write_local_logon() {
+  "$qvevt" write --id 528 --computer DC1 -- "$1" "$2" '(0x0,0x3E7F1)' 2 User32 Negotiate "$4" '{guid}' - - - - - "$3" 0 \
+    >/dev/null
+}
+
+registry add "$key" /f >/dev/null
+set_value IdentProtocol REG_DWORD 2
+# Nothing answers here: directory look-ups fail at once unless a part points them elsewhere.
+set_value AdGlobalCatalog REG_SZ 127.0.0.49
+
+logons() {
+  local address=127.0.0.61
+  start_server $address
+  set_value IdentServer REG_SZ $address
+  write_account_logon zoe CORP 10.0.0.99 PC1  # in the log before the agent starts
+  start_agent
+
+  write_account_logon alice CORP 10.0.0.5 -
+  write_account_logon alice CORP 10.0.0.5 PC5
+  write_account_logon carol CORP.EXAMPLE.COM 10.0.0.9 PC9
+  write_account_logon carol CORP.EXAMPLE.COM 10.0.0.9 PC9
+  write_account_logon bob CORP 10.0.0.5 PC5 10
+  write_local_logon dave CORP 10.0.0.7 PC7
+  write_network_logon erin CORP 10.0.0.8
+  wait_for_requests $address 6 20
+  sleep 0.5
+  check "logons: each new logon reported once, the old user's logoff first" \
+    "logon CORP\\alice CORP\\pc5 10.0.0.5|logon CORP.EXAMPLE\\carol CORP.EXAMPLE\\PC9 10.0.0.9|logoff CORP\\alice CORP\\pc5 10.0.0.5|logon CORP\\bob CORP\\PC5 10.0.0.5|logon CORP\\dave CORP\\PC7 10.0.0.7|logon CORP\\erin - 10.0.0.8" \
+    "$(requests $address | paste -sd'|')"
+  check "logons: repeats only renew (a dotted domain too)" 2 "$(count_lines 'Do_EVENT_ACCOUNT_LOGON: Reset TTL,')"
+
+  "$qvevt" clear >/dev/null
+  wait_for_line "Security event log reopened" 20
+  write_account_logon frank CORP 10.0.0.10 PC10
+  wait_for_requests $address 7 20
+  check "cleared log: said so, and followed on" "1 logon CORP\\frank CORP\\PC10 10.0.0.10" \
+    "$(count_lines 'Security event log has been cleared') $(requests $address | tail -n 1)"
+
+  # The server goes away; logons written meanwhile are reported once it is back (the agent
+  # tries again every minute).
+  kill "$server_pid"
+  wait "$server_pid" 2>/dev/null
+  write_account_logon grace CORP 10.0.0.11 PC11
+  write_account_logon heidi CORP 10.0.0.12 PC12
+  wait_for_line 'Connect to Identity server = "127.0.0.61" failed' 20
+  start_server $address
+  wait_for_requests $address 9 90
+  check "server back: the logons written while it was away are reported" \
+    "logon CORP\\grace CORP\\PC11 10.0.0.11|logon CORP\\heidi CORP\\PC12 10.0.0.12" \
+    "$(requests $address | tail -n 2 | paste -sd'|')"
+  stop_agent
+  check "logons: the agent stopped in order" 1 "$(count_lines 'Uninitializing service')"
+}
+
+directory() {
+  # shellcheck disable=SC1090
+  source "$extra"
+  export KRB5_CONFIG=$QV_DC_KRB5_CONFIG
+  local address=127.0.0.62
+  start_server $address
+  set_value IdentServer REG_SZ $address
+  set_value Heartbeat REG_DWORD 1
+  set_value LogonTTL REG_DWORD 2
+  set_value AdGlobalCatalog REG_SZ "$QV_DC_ADDRESS"
+  set_value AdKeytab REG_SZ "$QV_DC_KEYTAB"
+  set_value AdUser REG_SZ "$QV_DC_MACHINE_ACCOUNT"
+  write_account_logon zoe CORP 10.0.0.99 PC1
+  start_agent
+
+  write_service_ticket "alice@$QV_DC_REALM" "$QV_DC_REALM" 'PC7$' 10.0.0.21
+  write_network_logon alice "$QV_DC_NETBIOS" 10.0.0.21
+  write_service_ticket "bob@$QV_DC_REALM" "$QV_DC_REALM" 'PC7$' 10.0.0.23  # never used
+  write_account_logon carol "$QV_DC_NETBIOS" 10.0.0.22 -
+  wait_for_requests $address 2 30
+  check "directory: the ticket gives the logon its computer" "logon $QV_DC_NETBIOS\\alice $QV_DC_NETBIOS\\PC7 10.0.0.21" \
+    "$(requests $address | head -n 1)"
+  check "directory: the ticket is used up" 1 "$(count_lines 'SERVICE TICKET DELETED')"
+  check "directory: over TCP the user's groups travel" 1 \
+    "$(grep '"user_name":"QVCORP\\\\carol"' "$work/requests.$address" | grep -c '"groups":\[{')"
+  check "directory: the user's DN" 1 \
+    "$(grep -c '"user_dn":"CN=carol,OU=Quorvane Test,' "$work/requests.$address")"
+
+  # On the minute clock: heartbeats after a minute, the unused ticket gone after one, the
+  # logons after two, the counts in Statistics after each run.
+  wait_for_line "IdentityReportHeartbeat request status = 0" 150
+  check "directory: heartbeats come" 1 "$(grep -c '"kind":"heartbeat"' "$work/requests.$address" | sed 's/^[1-9][0-9]*$/1/')"
+  check "directory: the unused ticket expired" 1 "$(count_lines 'Service ticket expired,')"
+  wait_for_line "Logon expired: User name = \"$QV_DC_NETBIOS\\carol\"" 150
+  wait_for_line "Updating statistics" 10
+  sleep 1
+  check "directory: an expired logon is not logged off" 0 "$(grep -c '"kind":"logoff"' "$work/requests.$address")"
+  check "directory: Statistics holds the counts" "0x0 0x0" \
+    "$(registry query "$key\\Statistics" | sed -n 's/.*\(ServiceTickets\|Logons\) *REG_DWORD *//p' | sort | paste -sd' ')"
+  stop_agent
+
+  # Over TLS the same user's report carries no groups.
+  set_value IdentProtocol REG_DWORD 1
+  start_agent
+  write_account_logon carol "$QV_DC_NETBIOS" 10.0.0.24 PC24
+  wait_for_requests $address "$(( $(request_count $address) + 1 ))" 30
+  check "directory: over TLS no groups" 1 "$(tail -n 1 "$work/requests.$address" | grep -c '"groups":\[\]')"
+  stop_agent
+}
+
+evtx() {
+  local address=127.0.0.63 file name expected
+  start_server $address
+  set_value IdentServer REG_SZ $address
+  # What the rules call for, read off each log's records (evtxexport): computer accounts,
+  # proxied (a subject that is not the null SID), anonymous and loopback logons and service
+  # logon types are ignored; a repeat renews; another user at an address is logged off first;
+  # a client without a workstation name gets its name from the reverse look-up, which finds
+  # none of these addresses. Without a directory a DNS domain is shortened.
+  declare -A reports=(
+    [anonymous_loopback_4624_4634]=""
+    [dc_security_4624_4768_4769]="logon THREEBEESCO\\lgrove - 172.16.66.19|logoff THREEBEESCO\\lgrove - 172.16.66.19|logon 3B\\lgrove 3B\\04246W-WIN10 172.16.66.19"
+    [interactive_4624_4625]=""
+    [ntlm_relay_4624_4634]="logon WINLAB\\Administrator - 192.168.1.219"
+    [rdp_tunneling_4624]=""
+    [security_log_cleared_1102]=""
+    [wmi_target_host_4624]="logon EXAMPLE\\Administrator - 10.0.2.17|logoff EXAMPLE\\Administrator - 10.0.2.17|logon EXAMPLE\\user01 - 10.0.2.17"
+  )
+  for file in "$extra"/*.evtx; do
+    name=$(basename "$file" .evtx)
+    [ -n "${reports[$name]+set}" ] || { check "evtx: $name has expectations" yes no; continue; }
+    expected=${reports[$name]}
+    : >"$work/requests.$address"
+    "$qvevt" clear >/dev/null 2>&1
+    write_account_logon zoe CORP 10.0.0.99 PC1
+    start_agent
+    "$qvevt" import "$file" >/dev/null
+    wait_for_requests $address "$(echo -n "$expected" | tr '|' '\n' | grep -c .)" 20
+    sleep 2  # and nothing more
+    stop_agent
+    check "evtx: $name" "$expected" "$(requests $address | paste -sd'|')"
+  done
+}
+
+"$part"
+echo "main job ($part): $failures failed"
+[ "$failures" -eq 0 ]
