@@ -248,17 +248,18 @@ bool AUDIT_FOLLOWER::Poll() {
     if (!ReadLines(File.Get(), LogPath, Place, false)) return false;
     if (!CurrentIsAnotherFile()) return true;
 
-    // Rotated: the file we hold was renamed away or deleted, and the log is a new file. Samba
-    // may still finish a line in the old one, so a last incomplete line gets a moment.
-    if (::fstat(File.Get(), &status) == 0 && static_cast<uint64_t>(status.st_size) > Place.Offset) {
-        const auto now = std::chrono::steady_clock::now();
-        if (!RotationSeen) {
-            RotationSeen = true;
-            RotationSince = now;
-        }
-        if (now - RotationSince < RotationGrace) return true;
-        if (!ReadLines(File.Get(), LogPath, Place, true)) return false;
+    // Rotated: the file we hold was renamed away or deleted, and the log is a new file. Its
+    // writer may not have moved to the new file yet (logrotate makes it before Samba reopens
+    // its log), so the old file is read on until it has been quiet for a moment.
+    const uint64_t size = ::fstat(File.Get(), &status) == 0 ? static_cast<uint64_t>(status.st_size) : 0;
+    const auto now = std::chrono::steady_clock::now();
+    if (!RotationSeen || size != RotationSize) {
+        RotationSeen = true;
+        RotationSince = now;
+        RotationSize = size;
     }
+    if (now - RotationSince < RotationGrace) return true;
+    if (!ReadLines(File.Get(), LogPath, Place, true)) return false;
     if (!SwitchToCurrent()) return false;
     return !File.IsValid() || ReadLines(File.Get(), LogPath, Place, false);
 }

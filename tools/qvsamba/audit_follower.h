@@ -2,8 +2,9 @@
 // line: it hands complete lines to its sink together with the place just after them, and
 // moves on only when the sink has taken them. It keeps up with the ways a log is rotated:
 //   - renamed away and a new file made (Samba's own "log.old", logrotate's "create"): the old
-//     file is read to its end (a last line being written gets a moment to complete) before
-//     the new one is read from its start;
+//     file is read on until it has been quiet for a moment (its writer may not have reopened
+//     the log yet, and a last line may still be completed) before the new one is read from
+//     its start;
 //   - copied and truncated (logrotate's "copytruncate"): what had not been read yet is read
 //     from the copy beside it, then the file from its start;
 //   - deleted and made again, or replaced by another file.
@@ -50,7 +51,7 @@ public:
     bool Start(const AUDIT_POSITION& saved, bool fromStart);
     // Reads what is new. False when the sink refused: poll again later.
     bool Poll();
-    // A rotated file's last line is still incomplete: poll again soon.
+    // A rotated file is still being read until it has been quiet for a moment: poll again soon.
     bool AwaitingRotation() const { return RotationSeen; }
     const std::string& Path() const { return LogPath; }
 
@@ -74,6 +75,7 @@ private:
     bool SkippingLongLine = false;
     bool RotationSeen = false;
     std::chrono::steady_clock::time_point RotationSince;
+    uint64_t RotationSize = 0;
     std::vector<char> Buffer;
     std::vector<AUDIT_LINE_TEXT> Lines;
 };

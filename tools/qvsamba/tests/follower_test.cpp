@@ -65,6 +65,12 @@ protected:
         Writer.reset();
     }
     bool Poll() { return Follower->Poll(); }
+    // After a rotation the old file is read until it has been quiet for the moment it is given.
+    void PollAfterTheMoment() {
+        ASSERT_TRUE(Poll());
+        std::this_thread::sleep_for(milliseconds(350));
+        ASSERT_TRUE(Poll());
+    }
 
     static void Append(const std::string& path, const std::string& text) {
         std::ofstream file(path, std::ios::app | std::ios::binary);
@@ -182,8 +188,8 @@ TEST_F(SambaFollowerTest, RotationByRenamingWhileRunningAndWhileStopped) {
     ASSERT_TRUE(Start());
     Logon("alice");
     ASSERT_TRUE(Poll());
-    // Samba's own rotation: written on into the old file, renamed, a new file. The old file's
-    // last line is completed within the moment it is given.
+    // Renamed, a new file made, and written on into the old file for a moment (its last line
+    // completed there): the new file waits until the old one has been quiet.
     Logon("bob");
     const std::string carol = samba_lines::Ntlm("carol", "10.0.0.1");
     Append(Log, carol.substr(0, 50));
@@ -191,19 +197,24 @@ TEST_F(SambaFollowerTest, RotationByRenamingWhileRunningAndWhileStopped) {
     Logon("dave");
     ASSERT_TRUE(Poll());
     EXPECT_EQ(Users(), "alice bob");
+    EXPECT_TRUE(Follower->AwaitingRotation());
     Append(Log + ".old", carol.substr(50) + "\n");
+    Logon("erin", Log + ".old");
     ASSERT_TRUE(Poll());
-    EXPECT_EQ(Users(), "alice bob carol dave");
+    EXPECT_EQ(Users(), "alice bob carol erin");
+    PollAfterTheMoment();
+    EXPECT_EQ(Users(), "alice bob carol erin dave");
+    EXPECT_FALSE(Follower->AwaitingRotation());
 
     // While stopped: the rest of the old file is found under its new name.
-    Logon("erin");
+    Logon("fay");
     Stop();
     Logon("frank");
     fs::rename(Log, Log + ".1");
     Logon("grace");
     ASSERT_TRUE(Start());
     ASSERT_TRUE(Poll());
-    EXPECT_EQ(Users(), "alice bob carol dave erin frank grace");
+    EXPECT_EQ(Users(), "alice bob carol erin dave fay frank grace");
 
     // A last line that is never completed is given up after the moment, with a note.
     Append(Log, samba_lines::Ntlm("henry", "10.0.0.1").substr(0, 80));
@@ -212,9 +223,8 @@ TEST_F(SambaFollowerTest, RotationByRenamingWhileRunningAndWhileStopped) {
     Logon("ida");
     ASSERT_TRUE(Poll());
     EXPECT_TRUE(Follower->AwaitingRotation());
-    std::this_thread::sleep_for(milliseconds(350));
-    ASSERT_TRUE(Poll());
-    EXPECT_EQ(Users(), "alice bob carol dave erin frank grace ida");
+    PollAfterTheMoment();
+    EXPECT_EQ(Users(), "alice bob carol erin dave fay frank grace ida");
     EXPECT_EQ(NotesWith("Skipping an incomplete last line"), 1);
 }
 
@@ -249,7 +259,7 @@ TEST_F(SambaFollowerTest, DeletedAndBackAndReplacedWhileRead) {
     fs::remove(Log);
     ASSERT_TRUE(Poll());  // the deleted file is still read to its end
     Logon("carol");
-    ASSERT_TRUE(Poll());
+    PollAfterTheMoment();
     EXPECT_EQ(Users(), "alice bob carol");
 
     // Replaced by another file in one step while it is being read.
@@ -257,7 +267,7 @@ TEST_F(SambaFollowerTest, DeletedAndBackAndReplacedWhileRead) {
     Logon("dave", other);
     Logon("erin");
     fs::rename(other, Log);
-    ASSERT_TRUE(Poll());
+    PollAfterTheMoment();
     EXPECT_EQ(Users(), "alice bob carol erin dave");
 
     // Gone for good while stopped: said once, and the new file is read from its start.
