@@ -18,21 +18,16 @@ platform=posix
 pids=()
 source "$(dirname "$0")/program_under_test.sh"
 trap 'for p in "${pids[@]}" ${agent:-} ${samba_source:-}; do kill "$p" 2>/dev/null; done; cleanup_work' EXIT
-
-if [ "$(id -u)" -ne 0 ] || ! command -v unshare >/dev/null; then
-  echo "skipped: the agent's private resolver needs root and unshare"
-  exit 0
-fi
+source "$(dirname "$0")/private_resolver.sh"
 # shellcheck disable=SC1090
 source "$dc_env"
 export KRB5_CONFIG=$QV_DC_KRB5_CONFIG KRB5CCNAME=FILE:$work/client.ccache
 address=127.0.0.65
 
-cat >"$work/hosts" <<'HOSTS'
+private_hosts <<'HOSTS'
 127.0.0.1 localhost
 127.0.0.73 pc73.corp.example.test
 HOSTS
-echo 'hosts: files' >"$work/nsswitch.conf"
 
 set_value() { registry add "$key" /v "$1" /t "$2" /d "$3" /f >/dev/null; }
 wait_for_line() {  # file, text, seconds
@@ -40,13 +35,7 @@ wait_for_line() {  # file, text, seconds
   echo "  (never showed in $(basename "$1"): $2)"
   return 1
 }
-requests() {  # kind, user, computer ("-" for none), address: one line a request
-  [ -f "$work/requests" ] || return 0
-  sed -E 's/.*"kind":"([a-z]+)".*/\1/' "$work/requests" | paste -d' ' - \
-    <(sed -E 's/.*"user_name":"([^"]*)".*/\1/; t; s/.*/-/' "$work/requests" | sed 's/\\\\/\\/g') \
-    <(sed -E 's/.*"computer_name":"([^"]*)".*/\1/; t; s/.*/-/' "$work/requests" | sed 's/\\\\/\\/g') \
-    <(sed -E 's/.*"ip":"([^"]*)".*/\1/' "$work/requests")
-}
+requests() { request_lines "$work/requests"; }
 wait_for_requests() {  # count, seconds
   for _ in $(seq 1 $(($2 * 10))); do [ "$(wc -l <"$work/requests" 2>/dev/null || echo 0)" -ge "$1" ] && return 0; sleep 0.1; done
   return 1
@@ -83,9 +72,7 @@ set_value AdKeytab REG_SZ "$QV_DC_KEYTAB"
 set_value AdUser REG_SZ "$QV_DC_MACHINE_ACCOUNT"
 
 start_samba_source
-unshare --mount --propagation private sh -c \
-  'mount --bind "$1" /etc/hosts && mount --bind "$2" /etc/nsswitch.conf && shift 2 && exec "$@"' \
-  sh "$work/hosts" "$work/nsswitch.conf" "$copy" -A 2>"$work/stderr" &
+with_private_resolver "$copy" -A 2>"$work/stderr" &
 agent=$!
 wait_for_line "$log" "Processing Security event log" 20
 sleep 0.3

@@ -152,28 +152,29 @@ NEW_EVENT_RECORD BuildSecurityRecord(const SAMBA_AUTHENTICATION& logon, const DO
     std::string address, port;
     SplitRemoteAddress(logon.ServiceDescription == "SamLogon" ? std::string() : logon.RemoteAddress, address, port);
     const PACKAGE package = Package(logon);
-    const std::string logonType = std::to_string(logon.LogonType);
 
     auto& strings = record.Strings;
     strings.reserve(21);
+    // The strings both events share: how the logon was made, then where it came from.
+    const auto addLogonProcess = [&] {
+        strings.push_back(Utf16(std::to_string(logon.LogonType)));
+        strings.push_back(Utf16(package.Process));
+        strings.push_back(Utf16(package.Package));
+        strings.push_back(Utf16(OrNoValue(logon.Workstation)));
+    };
+    const auto addClient = [&] {
+        strings.insert(strings.end(), {u"-", Utf16(package.LmPackage), Utf16(package.KeyLength), Utf16(ZERO_ID), u"-",
+                                       Utf16(address), Utf16(port)});
+    };
     if (success) {
         AddSubject(logon, controller, logon.BecameDomain, strings);
         strings.push_back(Utf16(logon.BecameSid));
         strings.push_back(Utf16(OrNoValue(logon.BecameAccount)));
         strings.push_back(Utf16(OrNoValue(logon.BecameDomain)));
         strings.push_back(Utf16(LogonId(logon.LogonId)));
-        strings.push_back(Utf16(logonType));
-        strings.push_back(Utf16(package.Process));
-        strings.push_back(Utf16(package.Package));
-        strings.push_back(Utf16(OrNoValue(logon.Workstation)));
+        addLogonProcess();
         strings.push_back(Utf16(NULL_GUID));
-        strings.push_back(u"-");
-        strings.push_back(Utf16(package.LmPackage));
-        strings.push_back(Utf16(package.KeyLength));
-        strings.push_back(Utf16(ZERO_ID));
-        strings.push_back(u"-");
-        strings.push_back(Utf16(address));
-        strings.push_back(Utf16(port));
+        addClient();
         strings.push_back(u"%%1833");  // impersonation
     } else {
         // The account as the client named it: a failed logon became nobody.
@@ -184,17 +185,8 @@ NEW_EVENT_RECORD BuildSecurityRecord(const SAMBA_AUTHENTICATION& logon, const DO
         strings.push_back(Utf16(OrNoValue(account)));
         strings.push_back(Utf16(OrNoValue(domain)));
         AddFailure(logon.Status, strings);
-        strings.push_back(Utf16(logonType));
-        strings.push_back(Utf16(package.Process));
-        strings.push_back(Utf16(package.Package));
-        strings.push_back(Utf16(OrNoValue(logon.Workstation)));
-        strings.push_back(u"-");
-        strings.push_back(Utf16(package.LmPackage));
-        strings.push_back(Utf16(package.KeyLength));
-        strings.push_back(Utf16(ZERO_ID));
-        strings.push_back(u"-");
-        strings.push_back(Utf16(address));
-        strings.push_back(Utf16(port));
+        addLogonProcess();
+        addClient();
     }
     return record;
 }
