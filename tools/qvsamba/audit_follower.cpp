@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 namespace qv {
 namespace {
@@ -127,11 +128,12 @@ bool AUDIT_FOLLOWER::Start(const AUDIT_POSITION& saved, bool fromStart) {
 // copied before the log was truncated): what it holds after 'place' is read to its end.
 bool AUDIT_FOLLOWER::TakeRestOfRotated(const FILE_PLACE& place, const char* why) {
     if (place.Offset == 0) return true;  // nothing was read from it, so any file is a new one
-    DIR* directory = ::opendir(Folder.c_str());
+    const std::unique_ptr<DIR, int (*)(DIR*)> directory(::opendir(Folder.c_str()), ::closedir);
     std::string found;
     FILE_DESCRIPTOR foundFile;
     FILE_PLACE foundPlace;
-    for (dirent* entry = directory ? ::readdir(directory) : nullptr; entry != nullptr; entry = ::readdir(directory)) {
+    for (dirent* entry = directory ? ::readdir(directory.get()) : nullptr; entry != nullptr;
+         entry = ::readdir(directory.get())) {
         const std::string name = entry->d_name;
         if (name.size() <= BaseName.size() || name.compare(0, BaseName.size(), BaseName) != 0) continue;
         const std::string path = Folder + "/" + name;
@@ -152,7 +154,6 @@ bool AUDIT_FOLLOWER::TakeRestOfRotated(const FILE_PLACE& place, const char* why)
             if (renamed) break;
         }
     }
-    if (directory != nullptr) ::closedir(directory);
     if (found.empty()) {
         Note("The audit log " + LogPath + " " + why + ", and the file it was read from (" +
              std::to_string(place.Offset) + " bytes in) is no longer beside it; whatever it held after that is lost");
