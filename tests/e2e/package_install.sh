@@ -30,10 +30,11 @@ wineboot --init >/dev/null 2>&1
 wineserver -p
 cd "$work" || exit 1
 cp "$package" Quorvane_Setupx64.msi
-# The package starts the service when it installs it. This build's program doesn't run as a
-# service yet (it exits at once, and a service that doesn't start fails the installation), so
-# the copy installed here registers the service without starting it: every other action of
-# the package runs as shipped.
+# The package starts the service when it installs it. Wine's installer engine fails its
+# StartServices action for this service (Wine's sc starts it, see tests/e2e/service_wine.sh),
+# and a failed start rolls the installation back, so the copy installed
+# here registers the service without starting it: every other action of the package runs as
+# shipped.
 check "the package starts the service at install" 163 \
   "$(msiinfo export Quorvane_Setupx64.msi ServiceControl | tr -d '\r' | awk -F'\t' '$1 == "QuorvaneServiceControl" {print $3}')"
 msibuild Quorvane_Setupx64.msi -q "UPDATE \`ServiceControl\` SET \`Event\` = 162 WHERE \`ServiceControl\` = 'QuorvaneServiceControl'"

@@ -8,10 +8,7 @@
 # Usage: service_lifecycle.sh PROGRAM SERVER_PROGRAM QVREG NOTIFY_RECORDER QVEVT
 #
 # A state is a function 'enter_<state>' that points the settings at a server and returns once
-# the agent waits there; add one and name it in the states list to cover another state. The
-# "sending" state (a report waiting for its answer) needs the logon handlers: a server started
-# with --delay-ms, a logon written into the Security log with "$qvevt write --id 4624 ...", and
-# a wait for the handler's first line.
+# the agent waits there; add one and name it in the states list to cover another state.
 set -uo pipefail
 program=$1
 server=$2
@@ -22,6 +19,7 @@ platform=posix
 address=127.0.0.51
 other_address=127.0.0.52
 unreachable=127.0.0.59
+slow_address=127.0.0.54
 # The reader's last line before it waits for records.
 reading_marker="EVENT_LOG::Process: OldestRecordNumber"
 pids=()
@@ -30,11 +28,13 @@ trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done; cleanup_work' EXIT
 notify_socket="$work/notify.sock"
 notify_log="$work/notify.txt"
 
-start_server() {  # address
-  "$server" --address "$1" --ready-file "$work/ready.$1" >"$work/server.$1.out" 2>&1 &
+start_server() {  # address, switches...
+  local address=$1
+  shift
+  "$server" --address "$address" --ready-file "$work/ready.$address" "$@" >"$work/server.$address.out" 2>&1 &
   pids+=($!)
-  for _ in $(seq 1 100); do [ -f "$work/ready.$1" ] && return 0; sleep 0.1; done
-  echo "the reference identity server on $1 did not start" >&2
+  for _ in $(seq 1 100); do [ -f "$work/ready.$address" ] && return 0; sleep 0.1; done
+  echo "the reference identity server on $address did not start" >&2
   exit 1
 }
 
@@ -84,6 +84,27 @@ enter_reading() {  # connected, waiting for records in EVENT_LOG::Process
   wait_for_log "Connected to Identity server = \"$address\"" && wait_for_log "$reading_marker"
 }
 
+enter_opening() {  # the Security log cannot be opened: EVENT_LOG::Open waits to try again
+  set_value IdentServer REG_SZ "$address"
+  rm -rf "$QUORVANE_DATA_ROOT/eventlog/Security"
+  mkdir -p "$QUORVANE_DATA_ROOT/eventlog"
+  : >"$QUORVANE_DATA_ROOT/eventlog/Security"  # a file where the log's folder belongs
+  start_agent "$1"
+  wait_for_log "Uable to open the \"Security\" event log."
+  local opened=$?
+  rm -f "$QUORVANE_DATA_ROOT/eventlog/Security"
+  return $opened
+}
+
+enter_sending() {  # a logon's report sent, its answer 30 s away
+  set_value IdentServer REG_SZ "$slow_address"
+  start_agent "$1"
+  wait_for_log "Connected to Identity server = \"$slow_address\"" && wait_for_log "$reading_marker" || return 1
+  "$qvevt" write --id 4624 --computer DC1 -- S-1-0-0 - - 0x0 S-1-5-21-1-2-3-1104 alice CORP 0x3e7a 3 NtLmSsp NTLM \
+    PC7 '{00000000-0000-0000-0000-000000000000}' - 'NTLM V2' 128 0x0 - 10.0.0.5 50123 >/dev/null
+  wait_for_log "IdentityReportLogon:"
+}
+
 expected_reason() {  # mode, stop
   case "$1/$2" in
     */Shutdown) echo 'Registry value "Shutdown" set' ;;
@@ -118,13 +139,15 @@ run_case() {  # mode, state, stop
 
 registry add "$key" /f >/dev/null
 set_value IdentProtocol REG_DWORD 2
+set_value AdGlobalCatalog REG_SZ 127.0.0.49  # no directory: look-ups fail at once
 start_server "$address"
 start_server "$other_address"
+start_server "$slow_address" --delay-ms 30000
 "$recorder" "$notify_socket" "$notify_log" &
 pids+=($!)
 for _ in $(seq 1 100); do [ -S "$notify_socket" ] && break; sleep 0.05; done
 
-states=(connecting reading)
+states=(connecting opening reading sending)
 for mode in application service; do
   for state in "${states[@]}"; do
     for stop in SIGTERM SIGINT Shutdown; do run_case "$mode" "$state" "$stop"; done
