@@ -23,18 +23,12 @@ platform=posix
 pids=()
 source "$(dirname "$0")/program_under_test.sh"
 trap 'for p in "${pids[@]}" ${agent:-}; do kill "$p" 2>/dev/null; done; cleanup_work' EXIT
+source "$(dirname "$0")/private_resolver.sh"
 
-if [ "$(id -u)" -ne 0 ] || ! command -v unshare >/dev/null; then
-  echo "skipped: the agent's private resolver needs root and unshare"
-  exit 0
-fi
-
-# A resolver of the test's own: files only, and only these names.
-cat >"$work/hosts" <<'EOF'
+private_hosts <<'EOF'
 127.0.0.1 localhost
 10.0.0.5 pc5.corp.example.test
 EOF
-echo 'hosts: files' >"$work/nsswitch.conf"
 
 set_value() { registry add "$key" /v "$1" /t "$2" /d "$3" /f >/dev/null; }
 
@@ -52,13 +46,7 @@ start_server() {  # address, switches...
 }
 
 # One line a request: kind, user, computer ("-" for none), address.
-requests() {  # address
-  [ -f "$work/requests.$1" ] || return 0
-  sed -E 's/.*"kind":"([a-z]+)".*/\1/' "$work/requests.$1" | paste -d' ' - \
-    <(sed -E 's/.*"user_name":"([^"]*)".*/\1/; t; s/.*/-/' "$work/requests.$1" | sed 's/\\\\/\\/g') \
-    <(sed -E 's/.*"computer_name":"([^"]*)".*/\1/; t; s/.*/-/' "$work/requests.$1" | sed 's/\\\\/\\/g') \
-    <(sed -E 's/.*"ip":"([^"]*)".*/\1/' "$work/requests.$1")
-}
+requests() { request_lines "$work/requests.$1"; }  # address
 request_count() { [ -f "$work/requests.$1" ] && wc -l <"$work/requests.$1" || echo 0; }
 wait_for_requests() {  # address, count, seconds
   for _ in $(seq 1 $(($3 * 10))); do [ "$(request_count "$1")" -ge "$2" ] && return 0; sleep 0.1; done
@@ -73,9 +61,7 @@ count_lines() { grep -cF -- "$1" "$log" 2>/dev/null; }
 # The agent in the foreground with the test's resolver; returns once it waits at the log's end.
 start_agent() {
   rm -f "$log"
-  unshare --mount --propagation private sh -c \
-    'mount --bind "$1" /etc/hosts && mount --bind "$2" /etc/nsswitch.conf && shift 2 && exec "$@"' \
-    sh "$work/hosts" "$work/nsswitch.conf" "$copy" -A 2>"$work/stderr" &
+  with_private_resolver "$copy" -A 2>"$work/stderr" &
   agent=$!
   wait_for_line "PositionToEnd: FORWARDS" 20 || wait_for_line "Processing Security event log" 20
   sleep 0.3

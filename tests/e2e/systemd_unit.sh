@@ -3,10 +3,11 @@
 # 'systemd-analyze verify' (which insists that the program exists, so it reads a copy whose
 # program path names the program just built), and 'systemd-analyze security', whose exposure
 # score must stay at 2.0 or lower ("OK").
-# Usage: systemd_unit.sh UNIT PROGRAM
+# Usage: systemd_unit.sh UNIT PROGRAM [PATH_IN_UNIT]   (default /opt/quorvane/Quorvane)
 set -uo pipefail
 unit=$1
 program=$2
+installed=${3:-/opt/quorvane/Quorvane}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
@@ -14,8 +15,8 @@ check() {  # description, expected, actual
   if [ "$2" = "$3" ]; then echo "ok: $1"; else echo "FAILED: $1: expected [$2], got [$3]"; failures=$((failures + 1)); fi
 }
 
-copy="$work/quorvane.service"
-sed "s|/opt/quorvane/Quorvane|$program|g" "$unit" >"$copy"
+copy="$work/$(basename "$unit")"
+sed "s|$installed|$program|g" "$unit" >"$copy"
 output=$(systemd-analyze verify --man=no "$copy" 2>&1)
 check "systemd-analyze verify passes" 0 $?
 check "systemd-analyze verify has nothing to say" "" "$output"
