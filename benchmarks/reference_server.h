@@ -23,7 +23,7 @@ public:
     // 'output': where the server's notes go (appended); empty: they are discarded.
     explicit REFERENCE_SERVER(std::vector<std::string> options, std::string output = "")
         : Options(std::move(options)), Output(std::move(output)) {
-        Start();
+        Started = Start();
     }
     REFERENCE_SERVER(const REFERENCE_SERVER&) = delete;
     REFERENCE_SERVER& operator=(const REFERENCE_SERVER&) = delete;
@@ -58,6 +58,9 @@ public:
         }
         return false;
     }
+
+    // Whether the server the constructor started came up (not when its address was taken).
+    bool Started = false;
 
     // SIGTERM for an orderly end, SIGKILL for a crash.
     void Stop(int signal) {

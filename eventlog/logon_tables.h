@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iterator>
 #include <list>
 #include <string>
 #include <unordered_map>
@@ -19,6 +20,17 @@
 #include "identity/ip_address.h"
 
 namespace qv {
+
+// Visits the entries in order; 'remove' takes each one 'visit' returns true for, which may
+// erase it from the list, so the walk steps on before it.
+template <typename ENTRY, typename VISIT, typename REMOVE>
+void RemoveVisited(std::list<ENTRY>& entries, VISIT& visit, REMOVE remove) {
+    for (auto entry = entries.begin(); entry != entries.end();) {
+        auto next = std::next(entry);
+        if (visit(*entry)) remove(*entry);
+        entry = next;
+    }
+}
 
 struct SERVICE_TICKET {
     uint64_t Created = 0;   // never refreshed
@@ -60,11 +72,7 @@ public:
     // true is removed.
     template <typename VISIT>
     void RemoveWhere(VISIT visit) {
-        for (auto entry = Entries.begin(); entry != Entries.end();) {
-            auto next = std::next(entry);
-            if (visit(*entry)) Remove(*entry);
-            entry = next;
-        }
+        RemoveVisited(Entries, visit, [this](SERVICE_TICKET& ticket) { Remove(ticket); });
     }
 
 private:
@@ -90,11 +98,7 @@ public:
     // As SERVICE_TICKET_TABLE::RemoveWhere.
     template <typename VISIT>
     void RemoveWhere(VISIT visit) {
-        for (auto entry = Entries.begin(); entry != Entries.end();) {
-            auto next = std::next(entry);
-            if (visit(*entry)) Remove(*entry);
-            entry = next;
-        }
+        RemoveVisited(Entries, visit, [this](LOGON_ENTRY& entry) { Remove(entry); });
     }
 
 private:
