@@ -13,7 +13,7 @@
 // The agent's log file is always on and written through to the disk line by line, which bounds
 // the report rate on a slow disk: QV_BENCH_ROOT puts the agent, its log and its data root in
 // another folder (/dev/shm measures the agent without the disk). QV_BENCH_DEBUG_OUTPUT sets its
-// DebugOutput value; QV_BENCH_LOGONS the number of logons of part 1 (20,000).
+// DebugOutput value; QV_BENCH_LOGONS the number of logons of step 1 (20,000).
 #include <dirent.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -225,7 +225,7 @@ int main(int argc, char** argv) {
                 batch.push_back(Logon(address, address));
             } else if (slot == 10) {
                 const uint32_t address = 10000 + (written / 100) % 10000;
-                const uint32_t visit = written / 100 / 10000;  // the first visit changes the user of part 1
+                const uint32_t visit = written / 100 / 10000;  // the first visit changes the user of step 1
                 batch.push_back(Logon(address + LOGONS * ((visit + 1) % 2), address));
             } else {
                 batch.push_back(Unhandled());
