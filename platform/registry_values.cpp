@@ -1,5 +1,10 @@
 #include "platform/registry_values.h"
 
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
 #include "base/error_codes.h"
 #include "platform/last_error.h"
 
@@ -35,25 +40,22 @@ bool ReadRegistryString(const REGISTRY_KEY& key, const char16_t* name, STRING& v
     uint32_t code = key.QueryValue(name, &type, nullptr, &size);
     if (code == ERR_MORE_DATA) code = ERR_SUCCESS;
     if (!Succeeded(code)) return false;
-    if (type != REG_TYPE_SZ && type != REG_TYPE_EXPAND_SZ) return Succeeded(ERR_INVALID_DATATYPE);
-    if (size == 0) {
-        value.Clear();
-        return true;
-    }
-    // Whole characters, rounding an odd byte count up; the terminator is dropped below.
-    STRING text;
-    text.SetLength((size + 1) / sizeof(char16_t));
-    uint32_t read = text.Length() * static_cast<uint32_t>(sizeof(char16_t));
-    code = key.QueryValue(name, &type, text.Buffer(), &read);
+    if (size == 0) return RegistryTextFromBytes(type, nullptr, 0, value);
+    std::vector<uint8_t> bytes(size);
+    uint32_t read = size;
+    code = key.QueryValue(name, &type, bytes.data(), &read);
     if (!Succeeded(code)) return false;
+    return RegistryTextFromBytes(type, bytes.data(), read, value);
+}
+
+bool RegistryTextFromBytes(uint32_t type, const uint8_t* data, uint32_t size, STRING& value) {
     if (type != REG_TYPE_SZ && type != REG_TYPE_EXPAND_SZ) return Succeeded(ERR_INVALID_DATATYPE);
-    // The stored text may or may not carry its terminator (or carry more than one): it ends
-    // at the first NUL within what was read.
-    uint32_t units = read / sizeof(char16_t);
-    uint32_t length = 0;
-    while (length < units && text.Text()[length] != 0) ++length;
-    text.SetLength(length);
-    value = std::move(text);
+    // Whole characters, an odd last byte counting as one; the stored text may or may not carry
+    // its terminator (or carry more than one): it ends at the first NUL.
+    std::u16string units((size + 1) / sizeof(char16_t), u'\0');
+    if (size != 0) std::memcpy(units.data(), data, size);
+    const size_t length = std::min(units.find(u'\0'), units.size());
+    value.Assign(units.data(), static_cast<uint32_t>(length));
     return true;
 }
 

@@ -16,6 +16,8 @@ bool ReadRegistryDword(const REGISTRY_KEY& key, const char16_t* name, uint32_t& 
 // REG_SZ or REG_EXPAND_SZ (not expanded); another type fails with 1804. Zero bytes read as
 // the empty string; the text ends at its first NUL.
 bool ReadRegistryString(const REGISTRY_KEY& key, const char16_t* name, STRING& value);
+// The text of a value's bytes by the same rules, for a caller that has read them already.
+bool RegistryTextFromBytes(uint32_t type, const uint8_t* data, uint32_t size, STRING& value);
 bool RegistryValueExists(const REGISTRY_KEY& key, const char16_t* name);
 bool WriteRegistryDword(const REGISTRY_KEY& key, const char16_t* name, uint32_t value);
 // REG_SZ including the terminating NUL.

@@ -1,10 +1,12 @@
 #include "platform/posix/ldap_settings.h"
 
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "base/string.h"
 #include "platform/directory_access.h"
-#include "platform/registry.h"
+#include "platform/posix/reg_file.h"
 #include "platform/registry_values.h"
 #include "platform/system_text.h"
 
@@ -15,9 +17,16 @@ namespace {
 std::mutex KeyLock;
 STRING SettingsKeyPath;
 
-std::string ReadText(const REGISTRY_KEY& key, const char16_t* name) {
+// A string value of the key's values, read once for all of them: the settings are read each
+// time the directory is asked, so one read of the values file rather than one per value.
+std::string TextValue(const std::vector<REG_VALUE>& values, const char16_t* name) {
+    const ptrdiff_t index = FindRegValue(values, name, std::char_traits<char16_t>::length(name));
+    if (index < 0) return std::string();
+    const REG_VALUE& found = values[static_cast<size_t>(index)];
     STRING value;
-    if (!ReadRegistryString(key, name, value)) return std::string();
+    if (!RegistryTextFromBytes(found.Type, found.Data.data(), static_cast<uint32_t>(found.Data.size()), value)) {
+        return std::string();
+    }
     STRING_A utf8(value);
     return std::string(utf8.Text(), utf8.Length());
 }
@@ -43,14 +52,14 @@ LDAP_BIND_SETTINGS ReadLdapBindSettings() {
         std::lock_guard lock(KeyLock);
         path = SettingsKeyPath;
     }
-    REGISTRY_KEY key;
-    if (path.IsEmpty() || key.Open(path.Text(), false) != 0) return settings;
-    settings.Method = ParseMethod(ReadText(key, u"AdBindMethod"));
-    settings.Keytab = ReadText(key, u"AdKeytab");
-    settings.User = ReadText(key, u"AdUser");
-    settings.Password = ReadText(key, u"AdPassword");
-    settings.CaFile = ReadText(key, u"AdCaFile");
-    settings.GlobalCatalog = ReadText(key, u"AdGlobalCatalog");
+    std::vector<REG_VALUE> values;
+    if (path.IsEmpty() || ReadRegistryKeyValues(path.Text(), values) != 0) return settings;
+    settings.Method = ParseMethod(TextValue(values, u"AdBindMethod"));
+    settings.Keytab = TextValue(values, u"AdKeytab");
+    settings.User = TextValue(values, u"AdUser");
+    settings.Password = TextValue(values, u"AdPassword");
+    settings.CaFile = TextValue(values, u"AdCaFile");
+    settings.GlobalCatalog = TextValue(values, u"AdGlobalCatalog");
     return settings;
 }
 
