@@ -342,9 +342,12 @@ void EVENT_LOG::RunHandler(const EVENT_KIND& kind, const EVENT_RECORD& record) {
 
 void EVENT_LOG::Expire() {
     if (LastExpiry.ElapsedMilliseconds() <= Timing.ExpiryIntervalMs) return;
-    const uint64_t now = STOPWATCH::Now();
-    // Every age test is strict: exactly the limit does not expire.
-    auto age = [now](uint64_t since) { return now > since ? now - since : 0; };
+    // Each entry's age is taken when it is tested: a heartbeat before it may have waited long
+    // for its answer. Every age test is strict: exactly the limit does not expire.
+    auto age = [](uint64_t since) {
+        const uint64_t now = STOPWATCH::Now();
+        return now > since ? now - since : 0;
+    };
 
     Tickets.RemoveWhere([&](const SERVICE_TICKET& ticket) {
         if (age(ticket.Created) <= Timing.TicketLifetimeMs) return false;
