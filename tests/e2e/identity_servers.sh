@@ -41,11 +41,12 @@ start 127.0.0.20 --status 7
 start 127.0.0.21 --reset-idle 300
 start 127.0.0.22 --delay-ms 1500 --misbehave-count 1 --per-connection
 start 127.0.0.23 --close-after-answer 300
+start 127.0.0.24 --drop
 
 # Ready when every server has written its ready file.
 for _ in $(seq 1 100); do
   ready=$(ls "$state"/*.ready 2>/dev/null | wc -l)
-  [ "$ready" -eq 12 ] && exit 0
+  [ "$ready" -eq 13 ] && exit 0
   sleep 0.1
 done
 echo "the reference identity servers did not start:" >&2

@@ -19,6 +19,7 @@ constexpr const char16_t* SERVER_STATUS_7 = u"127.0.0.20";      // status 7
 constexpr const char16_t* SERVER_RESETS_IDLE = u"127.0.0.21";   // resets a connection idle for 300 ms
 constexpr const char16_t* SERVER_FIRST_LATE = u"127.0.0.22";    // answers each connection's 1st request after 1.5 s
 constexpr const char16_t* SERVER_CLOSES = u"127.0.0.23";        // closes the connection 300 ms after every answer
+constexpr const char16_t* SERVER_DROPS_ALL = u"127.0.0.24";     // closes the connection at every request, unanswered
 
 extern bool IdentityServersRunning;
 inline bool ReferenceServersRunning() { return IdentityServersRunning; }
