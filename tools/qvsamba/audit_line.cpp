@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <utility>
 
 namespace qv {
 namespace {
@@ -22,6 +23,21 @@ std::string Unusable(simdjson::dom::element element, std::string_view& text) {
     if (text.size() > MAX_AUDIT_TEXT) return "is longer than " + std::to_string(MAX_AUDIT_TEXT) + " bytes";
     return {};
 }
+
+// The texts an authentication may go without.
+constexpr std::pair<const char*, std::string SAMBA_AUTHENTICATION::*> OPTIONAL_TEXTS[] = {
+    {"remoteAddress", &SAMBA_AUTHENTICATION::RemoteAddress},
+    {"serviceDescription", &SAMBA_AUTHENTICATION::ServiceDescription},
+    {"authDescription", &SAMBA_AUTHENTICATION::AuthDescription},
+    {"passwordType", &SAMBA_AUTHENTICATION::PasswordType},
+    {"logonId", &SAMBA_AUTHENTICATION::LogonId},
+    {"clientAccount", &SAMBA_AUTHENTICATION::ClientAccount},
+    {"clientDomain", &SAMBA_AUTHENTICATION::ClientDomain},
+    {"workstation", &SAMBA_AUTHENTICATION::Workstation},
+    {"becameDomain", &SAMBA_AUTHENTICATION::BecameDomain},
+    {"mappedAccount", &SAMBA_AUTHENTICATION::MappedAccount},
+    {"mappedDomain", &SAMBA_AUTHENTICATION::MappedDomain},
+};
 
 // A required text field: missing, null or unusable makes the line malformed.
 bool ReadText(simdjson::dom::object object, const char* name, std::string& value, std::string& problem) {
@@ -175,17 +191,7 @@ AUDIT_LINE ParseAuditLine(std::string_view line) {
         ReadOptionalText(body, "becameAccount", logon.BecameAccount, ignored);
         ReadOptionalText(body, "becameSid", logon.BecameSid, ignored);
     }
-    ReadOptionalText(body, "remoteAddress", logon.RemoteAddress, ignored);
-    ReadOptionalText(body, "serviceDescription", logon.ServiceDescription, ignored);
-    ReadOptionalText(body, "authDescription", logon.AuthDescription, ignored);
-    ReadOptionalText(body, "passwordType", logon.PasswordType, ignored);
-    ReadOptionalText(body, "logonId", logon.LogonId, ignored);
-    ReadOptionalText(body, "clientAccount", logon.ClientAccount, ignored);
-    ReadOptionalText(body, "clientDomain", logon.ClientDomain, ignored);
-    ReadOptionalText(body, "workstation", logon.Workstation, ignored);
-    ReadOptionalText(body, "becameDomain", logon.BecameDomain, ignored);
-    ReadOptionalText(body, "mappedAccount", logon.MappedAccount, ignored);
-    ReadOptionalText(body, "mappedDomain", logon.MappedDomain, ignored);
+    for (const auto& [name, field] : OPTIONAL_TEXTS) ReadOptionalText(body, name, logon.*field, ignored);
     result.Kind = AUDIT_LINE_KIND::AUTHENTICATION;
     return result;
 }
