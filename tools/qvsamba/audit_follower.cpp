@@ -52,7 +52,8 @@ FILE_DESCRIPTOR OpenRegular(const std::string& path) {
 
 std::string Duration(std::chrono::milliseconds duration) {
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(duration).count();
-    return seconds % 60 == 0 && seconds > 0 ? std::to_string(seconds / 60) + " minutes" : std::to_string(seconds) + " seconds";
+    if (seconds > 0 && seconds % 60 == 0) return std::to_string(seconds / 60) + " minutes";
+    return std::to_string(seconds) + " seconds";
 }
 
 std::string Describe(const std::string& name, uint64_t offset) { return name + " at offset " + std::to_string(offset); }
@@ -112,17 +113,16 @@ bool AUDIT_FOLLOWER::FindBeside(const FILE_PLACE& place, bool sameFile, FOLLOWED
     const std::unique_ptr<DIR, int (*)(DIR*)> directory(::opendir(Folder.c_str()), ::closedir);
     for (dirent* entry = directory ? ::readdir(directory.get()) : nullptr; entry != nullptr;
          entry = ::readdir(directory.get())) {
-        const std::string candidateName = entry->d_name;
-        if (candidateName.size() <= BaseName.size() || candidateName.compare(0, BaseName.size(), BaseName) != 0) continue;
-        const std::string path = Folder + "/" + candidateName;
-        FILE_DESCRIPTOR candidate = OpenRegular(path);
+        const std::string_view candidate(entry->d_name);
+        if (candidate.size() <= BaseName.size() || !candidate.starts_with(BaseName)) continue;
+        const std::string path = Folder + "/" + std::string(candidate);
+        FILE_DESCRIPTOR file = OpenRegular(path);
         struct stat status {};
-        if (!candidate.IsValid() || ::fstat(candidate.Get(), &status) != 0 ||
-            place.SameFile(PlaceOf(status)) != sameFile || static_cast<uint64_t>(status.st_size) < place.Offset ||
-            !HeadMatches(candidate.Get(), place)) {
+        if (!file.IsValid() || ::fstat(file.Get(), &status) != 0 || place.SameFile(PlaceOf(status)) != sameFile ||
+            static_cast<uint64_t>(status.st_size) < place.Offset || !HeadMatches(file.Get(), place)) {
             continue;
         }
-        found.File = std::move(candidate);
+        found.File = std::move(file);
         found.Place = place;
         found.Place.Device = status.st_dev;
         found.Place.Inode = status.st_ino;

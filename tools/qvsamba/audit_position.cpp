@@ -103,7 +103,9 @@ bool SaveAuditPosition(const std::string& path, const AUDIT_POSITION& position, 
     text += "batches " + std::to_string(position.Batches) + "\n";
     if (position.Pending) {
         text += "pending " + PlaceText(position.PendingPlaces.Log) + "\n";
-        if (position.PendingPlaces.HasRotated) text += "pending-rotated " + PlaceText(position.PendingPlaces.Rotated) + "\n";
+        if (position.PendingPlaces.HasRotated) {
+            text += "pending-rotated " + PlaceText(position.PendingPlaces.Rotated) + "\n";
+        }
     }
 
     const std::string temporary = path + ".new";

@@ -154,9 +154,10 @@ int Follow(const OPTIONS& options) {
             if (started) healthy = follower.Poll();
             // A change in the folder cuts the wait short, but never the wait after a refusal:
             // writes nearby (our own position file among them) must not turn it into a loop.
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(healthy ? WAIT_MS : RETRY_WAIT_MS);
+            using std::chrono::milliseconds, std::chrono::steady_clock;
+            const auto deadline = steady_clock::now() + milliseconds(healthy ? WAIT_MS : RETRY_WAIT_MS);
             for (;;) {
-                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+                const auto left = std::chrono::duration_cast<milliseconds>(deadline - steady_clock::now());
                 if (left.count() <= 0) break;
                 pollfd waits[2] = {{stop.Get(), POLLIN, 0}, {watch.Fd(), POLLIN, 0}};
                 const int ready = ::poll(waits, 2, static_cast<int>(left.count()) + 1);

@@ -84,12 +84,13 @@ TEST(SambaAuditLine, AnOptionalFieldThatIsNoUsableTextCountsAsAbsent) {
         EXPECT_EQ(parsed.Authentication.BecameAccount, "bob");
     }
     // What a record cannot do without is still required.
-    const AUDIT_LINE nul = ParseAuditLine(with(ntlm, "\"becameAccount\": \"bob\"", "\"becameAccount\": \"b\\u0000ob\""));
+    const AUDIT_LINE nul =
+        ParseAuditLine(with(ntlm, "\"becameAccount\": \"bob\"", "\"becameAccount\": \"b\\u0000ob\""));
     EXPECT_EQ(nul.Kind, AUDIT_LINE_KIND::MALFORMED);
     EXPECT_EQ(nul.Problem, "\"becameAccount\" holds a NUL character");
     // A failed logon became nobody: its account fields are optional.
-    const AUDIT_LINE failed =
-        ParseAuditLine(with(samba_lines::WrongPassword("alice", "127.0.0.74"), "\"becameSid\": null", "\"becameSid\": 7"));
+    const std::string wrongPassword = samba_lines::WrongPassword("alice", "127.0.0.74");
+    const AUDIT_LINE failed = ParseAuditLine(with(wrongPassword, "\"becameSid\": null", "\"becameSid\": 7"));
     EXPECT_EQ(failed.Kind, AUDIT_LINE_KIND::AUTHENTICATION);
     EXPECT_EQ(failed.Ignored, "\"becameSid\" is not a string");
 }

@@ -73,7 +73,8 @@ static int planted(const char* call, const char* path, int fd, long long offset)
     struct plan plan;
     if (!read_plan(&plan, text, sizeof text) || strcmp(plan.call, call) != 0) return 0;
     if (fd >= 0 ? !descriptor_names(fd, plan.file) : strcmp(base_name(path), plan.file) != 0) return 0;
-    if ((strcmp(plan.where, "start") == 0 && offset != 0) || (strcmp(plan.where, "beyond") == 0 && offset == 0)) return 0;
+    if (strcmp(plan.where, "start") == 0 && offset != 0) return 0;
+    if (strcmp(plan.where, "beyond") == 0 && offset == 0) return 0;
     if (strcmp(text, last) != 0) {  // a new plan counts its matches afresh
         strcpy(last, text);
         matches = 0;
