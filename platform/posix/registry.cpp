@@ -52,6 +52,7 @@
 #include "platform/posix/guarded_call.h"
 #include "platform/posix/reg_file.h"
 #include "platform/posix/safe_file.h"
+#include "platform/posix/settings_reload.h"
 #include "platform/system_text.h"
 
 namespace qv {
@@ -387,12 +388,37 @@ uint32_t ReplaceValuesFile(int folder, const std::string& text, const struct sta
 // Watches one key folder. Changes are reported only to armed events, each of which is set
 // once and then forgotten; the caller's event is held as a duplicate of its descriptor, so it
 // stays valid however the caller handles its own object.
+class VALUE_WATCHER;
+
+// Every watcher of the process, for a reload that concerns them all. Taken before a watcher's
+// own lock, never after it.
+struct ALL_WATCHERS {
+    std::mutex Lock;
+    std::vector<VALUE_WATCHER*> Watchers;
+};
+
+ALL_WATCHERS& AllWatchers() {
+    static ALL_WATCHERS* const all = new ALL_WATCHERS;  // never destroyed: watchers may outlive statics
+    return *all;
+}
+
 class VALUE_WATCHER {
 public:
-    VALUE_WATCHER() = default;
+    VALUE_WATCHER() {
+        ALL_WATCHERS& all = AllWatchers();
+        std::lock_guard<std::mutex> guard(all.Lock);
+        all.Watchers.push_back(this);
+    }
     VALUE_WATCHER(const VALUE_WATCHER&) = delete;
     VALUE_WATCHER& operator=(const VALUE_WATCHER&) = delete;
-    ~VALUE_WATCHER() { Shutdown(); }
+    ~VALUE_WATCHER() {
+        {
+            ALL_WATCHERS& all = AllWatchers();
+            std::lock_guard<std::mutex> guard(all.Lock);
+            all.Watchers.erase(std::remove(all.Watchers.begin(), all.Watchers.end(), this), all.Watchers.end());
+        }
+        Shutdown();
+    }
 
     uint32_t Start(int folder, const std::string& folderPath) {
         // Value changes only: values.reg replaced (rename), rewritten in place (closed after
@@ -421,6 +447,12 @@ public:
         if (!event.Reset()) return GetLastErrorCode();
         Armed.push_back(std::move(copy));
         return ERR_SUCCESS;
+    }
+
+    // Sets the armed events as a change would.
+    void Reload() {
+        std::lock_guard<std::mutex> guard(Lock);
+        SetArmedEvents();
     }
 
     // Stops the thread and, as closing a registry key does on Windows, sets the armed events.
@@ -666,6 +698,12 @@ uint32_t REGISTRY_KEY::NotifyValueChange(EVENT& event) {
         }
         return state->Watcher->Arm(event);
     });
+}
+
+void SignalSettingsReload() {
+    ALL_WATCHERS& all = AllWatchers();
+    std::lock_guard<std::mutex> guard(all.Lock);
+    for (VALUE_WATCHER* watcher : all.Watchers) watcher->Reload();
 }
 
 uint32_t CreateRegistryKey(const char16_t* path) {
