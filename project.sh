@@ -4,7 +4,7 @@
 #   ./project.sh run     install, build, and run the agent on its embedded default
 #   ./project.sh build   build both targets (native with sanitizers, Windows cross build)
 #   ./project.sh bench   build optimised natively and run the benchmarks
-#   ./project.sh package build optimised natively and make the Debian package (build/package)
+#   ./project.sh package build the Debian package as it ships (build/package) and run lintian on it
 #   ./project.sh setup   install the Debian packages only
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -14,7 +14,7 @@ PACKAGES=(cmake ninja-build g++ googletest libbenchmark-dev g++-mingw-w64-x86-64
           libmsi-dev libgsf-1-dev libglib2.0-dev msitools wixl
           libldap2-dev libsasl2-dev libkrb5-dev libsasl2-modules-gssapi-mit
           samba samba-ad-dc samba-ad-provision samba-dsdb-modules winbind krb5-user smbclient ldb-tools ldap-utils
-          libsystemd-dev systemd libsimdjson-dev dpkg-dev)
+          libsystemd-dev systemd libsimdjson-dev dpkg-dev lintian clang libclang-rt-14-dev)
 NATIVE_DIR=build/native
 WINDOWS_DIR=build/windows
 JOBS=$(nproc)
@@ -156,11 +156,12 @@ case "${1:-}" in
   run) setup; build; run_default ;;
   package)
     setup
-    cmake -S . -B build/package -G Ninja -DCMAKE_BUILD_TYPE=Release -DQV_TESTS=OFF >/dev/null
-    cmake --build build/package -j "$JOBS"
+    cmake -S . -B build/package -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQV_TESTS=OFF -DQV_DEBIAN_PACKAGE=ON >/dev/null
+    cmake --build build/package -j "$JOBS" --target Quorvane qvreg qvevt qvsamba package_docs
     (cd build/package && cpack --config CPackConfig.cmake >/dev/null)
-    log "the Debian package"
-    ls -1 build/package/quorvane_*.deb
+    log "the Debian package and its debug symbols"
+    ls -1 build/package/quorvane_*.deb build/package/quorvane-dbgsym_*.ddeb
+    lintian build/package/quorvane_*.deb
     ;;
   *) sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
 esac
