@@ -2,7 +2,8 @@
 # The service's lifecycle end to end on Linux, against the reference identity server and the
 # real settings store: the agent in the foreground (-A) and as a systemd service (under a
 # stand-in notification socket) stops in order within 5000 ms on SIGTERM, on SIGINT and on
-# Shutdown = 1, in each state it can be waiting in; another identity server in the settings
+# Shutdown = 1, in each state it can be waiting in; SIGHUP stops it in the foreground and makes
+# the service read its settings again; another identity server in the settings
 # makes it reconnect, the same one in other letter case does not; a status that cannot be sent
 # stops the service; without the notification socket service mode runs as an application.
 # Usage: service_lifecycle.sh PROGRAM SERVER_PROGRAM QVREG NOTIFY_RECORDER QVEVT
@@ -56,12 +57,13 @@ start_agent() {
 }
 
 # Stops the agent the way asked and waits for it. Sets stop_ms and agent_status.
-stop_agent() {  # SIGTERM | SIGINT | Shutdown
+stop_agent() {  # SIGTERM | SIGINT | SIGHUP | Shutdown
   local started
   started=$(now_ms)
   case "$1" in
     SIGTERM) kill -TERM "$agent" ;;
     SIGINT) kill -INT "$agent" ;;
+    SIGHUP) kill -HUP "$agent" ;;
     Shutdown) set_value Shutdown REG_DWORD 1 ;;
   esac
   for _ in $(seq 1 200); do kill -0 "$agent" 2>/dev/null || break; sleep 0.05; done
@@ -153,6 +155,19 @@ for mode in application service; do
     for stop in SIGTERM SIGINT Shutdown; do run_case "$mode" "$state" "$stop"; done
   done
 done
+
+# SIGHUP: in the foreground the terminal went away, an orderly stop as when a console closes on
+# Windows; as a service it is systemd's reload (ExecReload), which reads the settings again.
+run_case application reading SIGHUP
+: >"$notify_log"
+enter_reading service
+kill -HUP "$agent"
+wait_for_log "Reloading settings ..."
+check "service, SIGHUP: the settings are read again" 1 "$(log_count "Reloading settings ...")"
+sleep 0.2
+check "service, SIGHUP: still running" 0 "$(kill -0 "$agent" 2>/dev/null; echo $?)"
+stop_agent SIGTERM
+check "service, SIGHUP: then stops on SIGTERM" "0 1" "$agent_status $(log_count "Reason = SERVICE_CONTROL_STOP")"
 
 # Without the notification socket, service mode is application mode (the 1063 fallback).
 enter_reading fallback

@@ -72,11 +72,11 @@ private:
 class SettingsTest : public testing::Test {
 protected:
     void SetUp() override {
-#if !defined(_WIN32)
-        Root = std::filesystem::temp_directory_path() / ("quorvane-settings-" + std::to_string(::getpid()) + "-" +
-                                                         testing::UnitTest::GetInstance()->current_test_info()->name());
+        Root = std::filesystem::temp_directory_path() / ("quorvane-settings-" + std::to_string(CurrentProcessId()) +
+                                                         "-" + testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::remove_all(Root);
         std::filesystem::create_directories(Root);
+#if !defined(_WIN32)
         ::setenv("QUORVANE_DATA_ROOT", Root.c_str(), 1);
 #endif
         ASSERT_EQ(CreateRegistryKey(KEY), ERR_SUCCESS);
@@ -86,6 +86,8 @@ protected:
             DeleteRegistryValue(Key, name);
         }
         ResetDebugLogForTest(&Log);
+        // A test that turns the log file on writes it here, never into the current folder.
+        SetLogPath(Root.u16string().c_str(), u"Quorvane", LOG_PATH_DEFAULT);
         SetDebugOutputMode(DBGOUT_DEBUGGER | DBGOUT_NO_TIME_STAMP);
         Settings().IdentityServer.Clear();
         Settings().AdServer.Clear();
@@ -97,8 +99,9 @@ protected:
         Key.Close();
 #if !defined(_WIN32)
         ::unsetenv("QUORVANE_DATA_ROOT");
-        std::filesystem::remove_all(Root);
 #endif
+        std::error_code error;
+        std::filesystem::remove_all(Root, error);
     }
 
     std::filesystem::path Root;
