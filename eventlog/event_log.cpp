@@ -5,12 +5,14 @@
 
 #include "base/error_codes.h"
 #include "eventlog/record_dump.h"
+#include "identity/identity_protocol.h"
 #include "identity/identity_request.h"
 #include "platform/error_text.h"
 #include "platform/event_log_record.h"
 #include "platform/last_error.h"
 #include "platform/registry_values.h"
 #include "support/debug_log.h"
+#include "support/health.h"
 
 namespace qv {
 
@@ -240,6 +242,8 @@ uint32_t EVENT_LOG::Process(const EVENT& stopEvent, const EVENT& settingsChanged
     EVENT changeEvent;
     if (!changeEvent.Create(true, false)) return PROCESS_FAILED;
     const WAITABLE* const waitSet[] = {&changeEvent, &stopEvent, &settingsChangedEvent};
+    // A connection made again before this call may be to another server.
+    FollowServer();
 
     for (;;) {
         // Registering.
@@ -285,9 +289,11 @@ uint32_t EVENT_LOG::Process(const EVENT& stopEvent, const EVENT& settingsChanged
             // during the batch signal it again.
             if (result == WAIT_CHANGE) changeEvent.Reset();
 
+            FollowServer();
             Expire();
             RECORD_RANGE range;
             code = ReadBatch(buffer, range);
+            FollowServer();
             DebugLogEx(DBGOUT_VERBOSE,
                        result == WAIT_TIMED_OUT
                            ? u"EVENT_LOG::Process: Time-out, Records: Count = %lu, First = %lu, Last = %lu"
@@ -317,6 +323,7 @@ bool EVENT_LOG::DispatchRecord(const uint8_t* bytes, uint32_t length, RECORD_RAN
     const uint32_t recordNumber = GetRecordUInt32(bytes, record_offset::RecordNumber);
     if (SeenUpTo != 0 && recordNumber <= SeenUpTo) return true;
     NoteRecord(range, recordNumber);
+    Health().Add(HEALTH_RECORDS_READ);
     LastRecordNumber = recordNumber;
     if (OldestToDispatch != 0 && GetRecordUInt32(bytes, record_offset::TimeGenerated) < OldestToDispatch) {
         ++SkippedAsOld;
@@ -375,10 +382,45 @@ void EVENT_LOG::Expire() {
 
 void EVENT_LOG::WriteStatistics() {
     DebugLogEx(DBGOUT_VERBOSE, u"Updating statistics");
+    // The newest record in the log against the last one read.
+    uint32_t count = 0;
+    uint32_t oldest = 0;
+    if (Api->IsOpen() && Api->NumberOfRecords(count) == ERR_SUCCESS && Api->OldestRecord(oldest) == ERR_SUCCESS &&
+        count != 0) {
+        const uint32_t newest = oldest + count - 1;
+        Health().Set(HEALTH_RECORDS_BEHIND, newest > LastRecordNumber ? newest - LastRecordNumber : 0);
+    }
     const REGISTRY_KEY* key = Context.StatisticsKey;
     if (key == nullptr || !key->IsOpen()) return;
     WriteRegistryDword(*key, u"ServiceTickets", Tickets.Count());
     WriteRegistryDword(*key, u"Logons", LogonEntries.Count());
+    Context.StatisticsWritten();
+}
+
+void EVENT_LOG::FollowServer() {
+    IDENTITY_PROTOCOL* connection = CurrentConnection();
+    if (connection == nullptr) return;
+    connection->ReturnToPrimaryIfDue();
+    const uint64_t epoch = connection->ResendEpoch();
+    if (epoch == ResentInEpoch) return;
+    ResentInEpoch = epoch;
+    uint32_t waiting = 0;
+    LogonEntries.RemoveWhere([&](const LOGON_ENTRY& entry) {
+        waiting += entry.Request.ReportedInEpoch != epoch;
+        return false;
+    });
+    if (waiting == 0) return;
+    DebugLog(u"Sending the %lu live logon(s) again to Identity server = \"%s\"", waiting, connection->ServerName());
+    LogonEntries.RemoveWhere([&](LOGON_ENTRY& entry) {
+        if (entry.Request.ReportedInEpoch == epoch) return false;
+        // Once, whatever the answer, so that a failing report is not tried again and again;
+        // but a report that failed on the way to yet another server is owed to that one.
+        if (!IdentityResendLogon(entry.Request) && connection->ResendEpoch() == epoch) {
+            entry.Request.ReportedInEpoch = epoch;
+        }
+        entry.LastHeartbeat = STOPWATCH::Now();
+        return false;
+    });
 }
 
 }  // namespace qv

@@ -29,6 +29,8 @@ struct EVENT_LOG_CONTEXT {
     std::function<uint32_t()> HeartbeatInterval = [] { return DEFAULT_HEARTBEAT_MS; };
     // Where the table sizes are written after each expiry run; null or not open: nowhere.
     const REGISTRY_KEY* StatisticsKey = nullptr;
+    // Called after the table sizes are written: the agent's health goes out with them.
+    std::function<void()> StatisticsWritten = [] {};
 };
 
 }  // namespace qv
