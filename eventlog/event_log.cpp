@@ -293,6 +293,7 @@ uint32_t EVENT_LOG::Process(const EVENT& stopEvent, const EVENT& settingsChanged
             Expire();
             RECORD_RANGE range;
             code = ReadBatch(buffer, range);
+            NoteBacklog();
             FollowServer();
             DebugLogEx(DBGOUT_VERBOSE,
                        result == WAIT_TIMED_OUT
@@ -382,19 +383,20 @@ void EVENT_LOG::Expire() {
 
 void EVENT_LOG::WriteStatistics() {
     DebugLogEx(DBGOUT_VERBOSE, u"Updating statistics");
-    // The newest record in the log against the last one read.
-    uint32_t count = 0;
-    uint32_t oldest = 0;
-    if (Api->IsOpen() && Api->NumberOfRecords(count) == ERR_SUCCESS && Api->OldestRecord(oldest) == ERR_SUCCESS &&
-        count != 0) {
-        const uint32_t newest = oldest + count - 1;
-        Health().Set(HEALTH_RECORDS_BEHIND, newest > LastRecordNumber ? newest - LastRecordNumber : 0);
-    }
     const REGISTRY_KEY* key = Context.StatisticsKey;
     if (key == nullptr || !key->IsOpen()) return;
     WriteRegistryDword(*key, u"ServiceTickets", Tickets.Count());
     WriteRegistryDword(*key, u"Logons", LogonEntries.Count());
     Context.StatisticsWritten();
+}
+
+void EVENT_LOG::NoteBacklog() {
+    // The newest record in the log against the last one read.
+    uint32_t count = 0;
+    uint32_t oldest = 0;
+    if (Api->NumberOfRecords(count) != ERR_SUCCESS || Api->OldestRecord(oldest) != ERR_SUCCESS || count == 0) return;
+    const uint32_t newest = oldest + count - 1;
+    Health().Set(HEALTH_RECORDS_BEHIND, newest > LastRecordNumber ? newest - LastRecordNumber : 0);
 }
 
 void EVENT_LOG::FollowServer() {

@@ -91,6 +91,8 @@ private:
     // 'bytesSought': records already in the buffer from a seek read.
     uint32_t CatchUp(BYTE_BUFFER& buffer, uint32_t bytesSought);
     void WriteStatistics();
+    // After a batch: how many records the log holds past the last one read, for the health.
+    void NoteBacklog();
     // After a cleared log: the next call starts at the end again.
     void ForgetPosition();
     uint32_t CountRecords(uint32_t flags, BYTE_BUFFER& buffer, RECORD_RANGE& range);

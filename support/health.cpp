@@ -84,17 +84,28 @@ HEALTH_SNAPSHOT HEALTH::Snapshot() const {
     return snapshot;
 }
 
-bool WriteHealth(const REGISTRY_KEY& key, const HEALTH_SNAPSHOT& health) {
-    bool written = WriteRegistryDword(key, RUNNING, health.Running ? 1 : 0);
-    written = WriteRegistryDword(key, PROCESS_ID, health.ProcessId) && written;
-    written = WriteRegistryString(key, SERVER, health.Server.Text()) && written;
-    written = WriteRegistryQword(key, STARTED, health.Started) && written;
-    written = WriteRegistryQword(key, LAST_ACKNOWLEDGED, health.LastAcknowledged) && written;
-    written = WriteRegistryQword(key, LAST_FAILURE, health.LastFailure) && written;
-    for (uint32_t i = 0; i < HEALTH_COUNTER_COUNT; ++i) {
-        written = WriteRegistryQword(key, HEALTH_COUNTER_NAMES[i].Value, health.Counters[i]) && written;
+bool WriteHealth(const REGISTRY_KEY& key, const HEALTH_SNAPSHOT& health, const HEALTH_SNAPSHOT* previous) {
+    // Each value is a write of its own (on POSIX a file written and flushed): the unchanged
+    // ones are left as they are.
+    bool written = true;
+    auto dword = [&](const char16_t* name, uint32_t value, uint32_t before) {
+        if (previous == nullptr || value != before) written = WriteRegistryDword(key, name, value) && written;
+    };
+    auto qword = [&](const char16_t* name, uint64_t value, uint64_t before) {
+        if (previous == nullptr || value != before) written = WriteRegistryQword(key, name, value) && written;
+    };
+    const HEALTH_SNAPSHOT none;
+    const HEALTH_SNAPSHOT& last = previous != nullptr ? *previous : none;
+    dword(RUNNING, health.Running ? 1 : 0, last.Running ? 1 : 0);
+    dword(PROCESS_ID, health.ProcessId, last.ProcessId);
+    if (previous == nullptr || !health.Server.Equals(last.Server)) {
+        written = WriteRegistryString(key, SERVER, health.Server.Text()) && written;
     }
-    // Last: a reader that sees this time sees the values written before it.
+    qword(STARTED, health.Started, last.Started);
+    qword(LAST_ACKNOWLEDGED, health.LastAcknowledged, last.LastAcknowledged);
+    qword(LAST_FAILURE, health.LastFailure, last.LastFailure);
+    for (uint32_t i = 0; i < HEALTH_COUNTER_COUNT; ++i) qword(HEALTH_COUNTER_NAMES[i].Value, health.Counters[i], last.Counters[i]);
+    // Last, and always: a reader that sees this time sees the values written before it.
     return WriteRegistryQword(key, UPDATED, health.Updated) && written;
 }
 

@@ -70,8 +70,9 @@ private:
 
 HEALTH& Health();
 
-// Under the Statistics key. Writing goes on past a failed value and says whether all went.
-bool WriteHealth(const REGISTRY_KEY& key, const HEALTH_SNAPSHOT& health);
+// Under the Statistics key: every value, or with 'previous' (what was written last) only those
+// that changed. Writing goes on past a failed value and says whether all went.
+bool WriteHealth(const REGISTRY_KEY& key, const HEALTH_SNAPSHOT& health, const HEALTH_SNAPSHOT* previous = nullptr);
 // False when the key holds no health at all (the agent never ran); missing values read as 0.
 bool ReadHealth(const REGISTRY_KEY& key, HEALTH_SNAPSHOT& health);
 

@@ -112,6 +112,13 @@ TEST_F(CertificateTrustTest, ACertificateOfTheTrustedAuthorityForTheServersAddre
     EXPECT_EQ(Count("Certificate of Identity server = \"127.0.0.101\" refused: untrusted (it does not chain to a "
                     "certificate of TlsCaFile)"),
               1u);
+    // Nor does the system's own store know the test authority.
+    TLS_TRUST system;
+    system.Verify = TLS_VERIFY_CHAIN;
+    EXPECT_FALSE(ConnectWith(test::SERVER_CA_SIGNED, system));
+    EXPECT_EQ(Count("Certificate of Identity server = \"127.0.0.101\" refused: untrusted (it does not chain to a "
+                    "trusted root)"),
+              1u);
 }
 
 TEST_F(CertificateTrustTest, WrongNameExpiredAndSelfSignedAreRefusedWithTheirReasonAndFingerprints) {
