@@ -156,7 +156,6 @@ bool IDENTITY_PROTOCOL::ConnectRound(bool logEach) {
         }
         if (logEach) DebugLog(u"Connect to Identity server = \"%s\" failed", Server);
     }
-    Health().Failed();
     Health().SetServer(STRING());
     Environment.AfterRound();
     return false;
