@@ -12,6 +12,7 @@
 #include "service/agent_health.h"
 #include "service/command_line.h"
 #include "service/connection_settings.h"
+#include "service/read_position.h"
 #include "service/settings.h"
 #include "service/version.h"
 #include "support/debug_log.h"
@@ -114,6 +115,9 @@ EVENT_LOG_CONTEXT ServiceEventLogContext() {
     context.HeartbeatInterval = [] { return Settings().HeartbeatInterval.load(); };
     context.StatisticsKey = &StatisticsKey();
     context.StatisticsWritten = PublishAgentHealth;
+    context.StopEvent = &StopServiceEvent();
+    context.LoadPosition = LoadReadPosition;
+    context.SavePosition = SaveReadPosition;
     return context;
 }
 
