@@ -86,6 +86,13 @@ void ClearPositions(IDENTITY_REQUEST& request) {
     request.KindField = NO_FIELD;
 }
 
+// Sets the stored request's trailing kind byte; false when it has none.
+bool SetKind(IDENTITY_REQUEST& request, uint8_t kind) {
+    if (request.KindField == NO_FIELD || request.KindField >= request.Length()) return false;
+    request.Request.Data()[request.KindField] = kind;
+    return true;
+}
+
 // A logon or logoff report, counted for the agent's health; a logon remembers the epoch of the
 // connection that took it.
 bool SendReport(const char16_t* name, IDENTITY_REQUEST& request) {
@@ -286,8 +293,7 @@ bool EncodeIdentityRequest(IDENTITY_REQUEST& request, const IP_ADDRESS& address,
 
 bool IdentityReportHeartbeat(IDENTITY_REQUEST& request) {
     DebugLog(u"IdentityReportHeartbeat: Request length = %lu", request.Length());
-    if (request.KindField == NO_FIELD || request.KindField >= request.Length()) return false;
-    request.Request.Data()[request.KindField] = REPORT_KIND_HEARTBEAT;
+    if (!SetKind(request, REPORT_KIND_HEARTBEAT)) return false;
     Health().Add(HEALTH_HEARTBEATS_SENT);
     return SendIdentityRequest(u"IdentityReportHeartbeat", request.Request.Data(), request.Length());
 }
@@ -326,16 +332,14 @@ STRING RequestAddressText(const IDENTITY_REQUEST& request) {
 }
 
 bool IdentityReportLogoff(IDENTITY_REQUEST& request) {
-    if (request.KindField == NO_FIELD || request.KindField >= request.Length()) return false;
-    request.Request.Data()[request.KindField] = REPORT_KIND_LOGOFF;
+    if (!SetKind(request, REPORT_KIND_LOGOFF)) return false;
     DebugLog(u"IdentityReportLogoff: NtUserName = \"%s\", IpAddress = \"%s\", Request length = %lu",
              RequestUserName(request), RequestAddressText(request), request.Length());
     return SendReport(u"IdentityReportLogoff", request);
 }
 
 bool IdentityResendLogon(IDENTITY_REQUEST& request) {
-    if (request.KindField == NO_FIELD || request.KindField >= request.Length()) return false;
-    request.Request.Data()[request.KindField] = REPORT_KIND_LOGON;
+    if (!SetKind(request, REPORT_KIND_LOGON)) return false;
     DebugLog(u"IdentityResendLogon: User name = \"%s\", IP address = \"%s\", Request length = %lu",
              RequestUserName(request), RequestAddressText(request), request.Length());
     return SendReport(u"IdentityResendLogon", request);

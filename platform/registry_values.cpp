@@ -18,20 +18,26 @@ bool Succeeded(uint32_t code) {
     return false;
 }
 
-}  // namespace
-
-bool ReadRegistryDword(const REGISTRY_KEY& key, const char16_t* name, uint32_t& value) {
+// A number of exactly its own size and type.
+template <typename NUMBER>
+bool ReadRegistryNumber(const REGISTRY_KEY& key, const char16_t* name, uint32_t wantedType, NUMBER& value) {
     uint32_t type = REG_TYPE_NONE;
-    uint32_t data = 0;
+    NUMBER data = 0;
     uint32_t size = sizeof data;
     uint32_t code = key.QueryValue(name, &type, &data, &size);
-    // A value too big for a DWORD answers "more data": that is a wrong size, not a failure to read.
-    if (code == ERR_MORE_DATA || (code == ERR_SUCCESS && (type != REG_TYPE_DWORD || size != sizeof data))) {
+    // A value too big for the number answers "more data": that is a wrong size, not a failure to read.
+    if (code == ERR_MORE_DATA || (code == ERR_SUCCESS && (type != wantedType || size != sizeof data))) {
         code = ERR_INVALID_DATATYPE;
     }
     if (!Succeeded(code)) return false;
     value = data;
     return true;
+}
+
+}  // namespace
+
+bool ReadRegistryDword(const REGISTRY_KEY& key, const char16_t* name, uint32_t& value) {
+    return ReadRegistryNumber(key, name, REG_TYPE_DWORD, value);
 }
 
 bool ReadRegistryString(const REGISTRY_KEY& key, const char16_t* name, STRING& value) {
@@ -76,16 +82,7 @@ bool WriteRegistryString(const REGISTRY_KEY& key, const char16_t* name, const ch
 }
 
 bool ReadRegistryQword(const REGISTRY_KEY& key, const char16_t* name, uint64_t& value) {
-    uint32_t type = REG_TYPE_NONE;
-    uint64_t data = 0;
-    uint32_t size = sizeof data;
-    uint32_t code = key.QueryValue(name, &type, &data, &size);
-    if (code == ERR_MORE_DATA || (code == ERR_SUCCESS && (type != REG_TYPE_QWORD || size != sizeof data))) {
-        code = ERR_INVALID_DATATYPE;
-    }
-    if (!Succeeded(code)) return false;
-    value = data;
-    return true;
+    return ReadRegistryNumber(key, name, REG_TYPE_QWORD, value);
 }
 
 bool WriteRegistryQword(const REGISTRY_KEY& key, const char16_t* name, uint64_t value) {

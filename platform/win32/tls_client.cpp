@@ -143,9 +143,8 @@ std::string NameText(const CERT_NAME_BLOB& name) {
     return Utf8(text.data(), written - 1);
 }
 
-// The chain to a trusted root and the host name, as an HTTPS client would check them.
-// Returns the verification result: 0 when trusted, else the first problem found.
-DWORD VerifyServerChain(PCCERT_CONTEXT certificate, const wchar_t* hostName, std::string& failedCall) {
+// The certificate's chain for server authentication, from the system's stores and 'extraStore'.
+bool BuildServerChain(PCCERT_CONTEXT certificate, HCERTSTORE extraStore, CERTIFICATE_CHAIN& chain) {
     char serverAuthentication[] = szOID_PKIX_KP_SERVER_AUTH;
     LPSTR usages[] = {serverAuthentication};
     CERT_CHAIN_PARA chainSettings{};
@@ -153,28 +152,43 @@ DWORD VerifyServerChain(PCCERT_CONTEXT certificate, const wchar_t* hostName, std
     chainSettings.RequestedUsage.dwType = USAGE_MATCH_TYPE_OR;
     chainSettings.RequestedUsage.Usage.cUsageIdentifier = 1;
     chainSettings.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+    return CertGetCertificateChain(nullptr, certificate, nullptr, extraStore, &chainSettings, 0, nullptr,
+                                   &chain.Chain) != FALSE;
+}
 
-    CERTIFICATE_CHAIN chain;
-    if (!CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainSettings, 0, nullptr,
-                                 &chain.Chain)) {
-        failedCall = "CertGetCertificateChain";
-        return GetLastError();
-    }
-
+// The SSL chain policy for a server of that name, leaving out the checks 'ignore' names: its
+// verdict (0: none), or, when the call itself failed (false), the call's error code.
+bool CheckSslPolicy(PCCERT_CHAIN_CONTEXT chain, const wchar_t* hostName, DWORD ignore, DWORD& verdict) {
     HTTPSPolicyCallbackData sslSettings{};
     sslSettings.cbStruct = sizeof(sslSettings);
     sslSettings.dwAuthType = AUTHTYPE_SERVER;
+    sslSettings.fdwChecks = ignore;
     sslSettings.pwszServerName = const_cast<wchar_t*>(hostName);
     CERT_CHAIN_POLICY_PARA policySettings{};
     policySettings.cbSize = sizeof(policySettings);
     policySettings.pvExtraPolicyPara = &sslSettings;
     CERT_CHAIN_POLICY_STATUS policyStatus{};
     policyStatus.cbSize = sizeof(policyStatus);
-    if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.Chain, &policySettings, &policyStatus)) {
-        failedCall = "CertVerifyCertificateChainPolicy";
+    if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policySettings, &policyStatus)) {
+        verdict = GetLastError();
+        return false;
+    }
+    verdict = policyStatus.dwError;
+    return true;
+}
+
+// The chain to a trusted root and the host name, as an HTTPS client would check them.
+// Returns the verification result: 0 when trusted, else the first problem found.
+DWORD VerifyServerChain(PCCERT_CONTEXT certificate, const wchar_t* hostName, std::string& failedCall) {
+    CERTIFICATE_CHAIN chain;
+    if (!BuildServerChain(certificate, certificate->hCertStore, chain)) {
+        failedCall = "CertGetCertificateChain";
         return GetLastError();
     }
-    return policyStatus.dwError;
+
+    DWORD verdict = 0;
+    if (!CheckSslPolicy(chain.Chain, hostName, 0, verdict)) failedCall = "CertVerifyCertificateChainPolicy";
+    return verdict;
 }
 
 // The chain-policy flags (wininet's numbers) that leave one concern out of the SSL policy.
@@ -393,22 +407,8 @@ uint32_t NameProblems(PCCERT_CONTEXT certificate, PCCERT_CHAIN_CONTEXT chain, co
     std::vector<BYTE> address;
     if (AddressBytes(hostName, address)) return NamesAddress(certificate, address) ? 0 : TLS_PROBLEM_NAME_MISMATCH;
 
-    HTTPSPolicyCallbackData sslSettings{};
-    sslSettings.cbStruct = sizeof(sslSettings);
-    sslSettings.dwAuthType = AUTHTYPE_SERVER;
-    sslSettings.fdwChecks = IGNORE_UNKNOWN_CA | IGNORE_WRONG_USAGE | IGNORE_DATE_INVALID;
-    sslSettings.pwszServerName = const_cast<wchar_t*>(hostName);
-    CERT_CHAIN_POLICY_PARA policySettings{};
-    policySettings.cbSize = sizeof(policySettings);
-    policySettings.pvExtraPolicyPara = &sslSettings;
-    CERT_CHAIN_POLICY_STATUS policyStatus{};
-    policyStatus.cbSize = sizeof(policyStatus);
     DWORD verdict = 0;
-    if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policySettings, &policyStatus)) {
-        verdict = GetLastError();
-    } else {
-        verdict = policyStatus.dwError;
-    }
+    CheckSslPolicy(chain, hostName, IGNORE_UNKNOWN_CA | IGNORE_WRONG_USAGE | IGNORE_DATE_INVALID, verdict);
     if (verdict == 0) return 0;
     if (verdict == static_cast<DWORD>(CERT_E_CN_NO_MATCH)) return TLS_PROBLEM_NAME_MISMATCH;
     // The policy stopped at another fault before it got to the name: the certificate is
@@ -430,16 +430,8 @@ uint32_t JudgeCertificate(PCCERT_CONTEXT certificate, const wchar_t* hostName, H
     CertAddStoreToCollection(collection.Store, certificate->hCertStore, 0, 0);
     if (caStore != nullptr) CertAddStoreToCollection(collection.Store, caStore, 0, 0);
 
-    char serverAuthentication[] = szOID_PKIX_KP_SERVER_AUTH;
-    LPSTR usages[] = {serverAuthentication};
-    CERT_CHAIN_PARA chainSettings{};
-    chainSettings.cbSize = sizeof(chainSettings);
-    chainSettings.RequestedUsage.dwType = USAGE_MATCH_TYPE_OR;
-    chainSettings.RequestedUsage.Usage.cUsageIdentifier = 1;
-    chainSettings.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
     CERTIFICATE_CHAIN chain;
-    if (!CertGetCertificateChain(nullptr, certificate, nullptr, collection.Store, &chainSettings, 0, nullptr,
-                                 &chain.Chain)) {
+    if (!BuildServerChain(certificate, collection.Store, chain)) {
         otherText = "CertGetCertificateChain failed: " + SystemText(GetLastError());
         return TLS_PROBLEM_OTHER;
     }

@@ -52,9 +52,7 @@ size_t LogonsAt(const std::string& records, const std::string& address) {
 class FailoverTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!test::ReferenceServersRunning() || test::IdentityServerState.empty()) {
-            GTEST_SKIP() << "the reference identity servers are not running (see tests/e2e)";
-        }
+        REQUIRE_REFERENCE_SERVER_STATE();
         Settings.SetServer(test::SERVER_PRIMARY);
         Settings.SetProtocol(PROTOCOL_TCP);
         Settings.SetFallbacks({STRING(test::SERVER_FALLBACK)});

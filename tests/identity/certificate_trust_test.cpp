@@ -68,9 +68,7 @@ TLS_TRUST Pinned(std::vector<SHA256_DIGEST> pins) {
 class CertificateTrustTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!test::ReferenceServersRunning() || test::IdentityServerState.empty()) {
-            GTEST_SKIP() << "the reference identity servers are not running (see tests/e2e)";
-        }
+        REQUIRE_REFERENCE_SERVER_STATE();
     }
 
     // One connection round to 'server' with 'trust', the protocol left automatic.

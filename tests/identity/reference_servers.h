@@ -58,6 +58,13 @@ inline std::string ReadServerStateFile(const std::string& name) {
 
 }  // namespace qv::test
 
+// The servers and their state folder (certificates, records, down files).
+#define REQUIRE_REFERENCE_SERVER_STATE()                                                       \
+    do {                                                                                       \
+        if (!::qv::test::ReferenceServersRunning() || ::qv::test::IdentityServerState.empty()) \
+            GTEST_SKIP() << "the reference identity servers are not running (see tests/e2e)";  \
+    } while (0)
+
 #define REQUIRE_REFERENCE_SERVERS()                                                          \
     do {                                                                                     \
         if (!::qv::test::ReferenceServersRunning())                                          \
