@@ -59,8 +59,8 @@ public:
     // One round by the protocol setting, without a pause.
     bool Connect();
     // On a fallback server, once PrimaryRetryMs have passed since the switch or the last
-    // try: tries the identity server itself again and keeps it when it answers, else goes on
-    // with a fallback. False only when no connection could be made (the service is stopping).
+    // try: tries the identity server itself again and keeps it when it answers (true), else
+    // connects again as PersistentConnect does, the fallback first.
     bool ReturnToPrimaryIfDue();
     // Counts the changes after which the live logons must be sent again: each change of the
     // server connected to while fallbacks are set, and each reconnect with ResendOnReconnect.
