@@ -97,6 +97,10 @@ public:
                  static_cast<uint32_t>(length / 1000), AdsErrorText(code), code);
     }
 
+    void EndPause() {
+        std::lock_guard lock(Lock);
+        PausedUntil = 0;
+    }
     void Reset() {
         std::lock_guard lock(Lock);
         PauseLength = 0;
@@ -279,6 +283,8 @@ DIRECTORY_ACCESS& GuardedDirectoryAccess() {
     static GUARDED_ACCESS* access = new GUARDED_ACCESS;
     return *access;
 }
+
+void EndDirectoryPause() { Guard().EndPause(); }
 
 void ResetDirectoryGuard() { Guard().Reset(); }
 

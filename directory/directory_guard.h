@@ -49,6 +49,9 @@ bool DirectoryPaused(uint32_t* code = nullptr);
 // The directory in use (CurrentDirectoryAccess) behind the guard.
 DIRECTORY_ACCESS& GuardedDirectoryAccess();
 
+// Ends a pause now: the next look-up tries the directory (after a change of the settings,
+// which may be the directory's). Its outcome is reported as after any pause.
+void EndDirectoryPause();
 // Ends a pause and forgets its length (tests, and a new directory installed).
 void ResetDirectoryGuard();
 

@@ -265,6 +265,9 @@ uint32_t EVENT_LOG::RestorePosition(BYTE_BUFFER& buffer) {
                  u"log: it was cleared; starting at its end",
                  kept.RecordNumber, Name);
     }
+    // A fresh handle, so that the backwards read starts at the end, not at the record sought.
+    Api->Close();
+    if (const uint32_t reopened = Api->Open(Name.Text())) return reopened;
     return PositionToEnd(buffer);
 }
 
@@ -283,8 +286,11 @@ uint32_t EVENT_LOG::CatchUp(BYTE_BUFFER& buffer, uint32_t bytesSought) {
     }
     const uint32_t code = stopped ? ERR_CANCELLED : ReadBatch(buffer, range);
     OldestToDispatch = 0;
-    DebugLog(u"EVENT_LOG::Process: Caught up, Records: Count = %lu, First = %lu, Last = %lu; %lu older than the "
-             u"logon time-to-live passed over",
+    DebugLog(code == ERR_CANCELLED
+                 ? u"EVENT_LOG::Process: Stopped while catching up, Records: Count = %lu, First = %lu, Last = %lu; %lu "
+                   u"older than the logon time-to-live passed over"
+                 : u"EVENT_LOG::Process: Caught up, Records: Count = %lu, First = %lu, Last = %lu; %lu older than the "
+                   u"logon time-to-live passed over",
              range.Count, range.First, range.Last, SkippedAsOld);
     return code;
 }
