@@ -63,6 +63,11 @@ SERVICE_STATUS_HANDLE_VALUE RegisterServiceControlHandler(const char16_t* servic
 // 0, or the Win32 error code (also left as the last-error value).
 uint32_t SendServiceStatus(SERVICE_STATUS_HANDLE_VALUE handle, const SERVICE_STATUS_REPORT& status);
 
+// A one-line summary of how the running service is doing, for the service manager to show:
+// systemd's STATUS= (systemctl status). Windows' service control manager keeps no such text,
+// so there it goes nowhere; so it does outside a service.
+void SetServiceStatusText(const char16_t* text);
+
 // Hands a console stop request to 'onStop' for as long as the object lives: Windows' Ctrl+C,
 // Ctrl+Break and the console being closed, POSIX's SIGINT, SIGTERM and SIGHUP (the terminal
 // closed). 'onStop' runs on a

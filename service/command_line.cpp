@@ -99,6 +99,8 @@ const char16_t* ParseCommandLine(COMMAND_LINE& line, const char16_t* const* argu
             line.ReportMode = line.ReportIdentity = line.ReportHeartbeat = true;
         } else if (Is(name, u"REPORT_LOGOFF")) {
             line.ReportMode = line.ReportIdentity = line.ReportLogoff = true;
+        } else if (Is(name, u"STATUS")) {
+            line.Status = true;
         } else {
             return name;
         }

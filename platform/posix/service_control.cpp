@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/error_codes.h"
+#include "base/string.h"
 #include "platform/last_error.h"
 #include "platform/posix/settings_reload.h"
 #include "platform/posix/stop_signals.h"
@@ -178,6 +179,22 @@ uint32_t SendServiceStatus(SERVICE_STATUS_HANDLE_VALUE handle, const SERVICE_STA
     state.ControlsAccepted = status.ControlsAccepted;
     if (state.StatusReported.IsValid()) state.StatusReported.Set();
     return ERR_SUCCESS;
+}
+
+void SetServiceStatusText(const char16_t* text) {
+    if (!StartedByServiceManager() || text == nullptr) return;
+    {
+        // Only a registered service speaks for the unit.
+        SERVICE_STATE& state = State();
+        std::lock_guard<std::mutex> guard(state.Lock);
+        if (state.Handler == nullptr) return;
+    }
+    std::string line(STRING_A(text).Text());
+    // One line: the protocol ends an assignment at a line break.
+    for (char& character : line) {
+        if (character == '\n' || character == '\r') character = ' ';
+    }
+    sd_notify(0, ("STATUS=" + line).c_str());
 }
 
 }  // namespace qv

@@ -194,6 +194,33 @@ check "another server: connected once to each" "1 1" \
 stop_agent Shutdown
 check "settings changes: stops with Shutdown" 0 "$agent_status"
 
+# -STATUS on a healthy, a disconnected and a stopped agent: exit codes 0, 1 and 2, a table on
+# standard output, the agent's log untouched; the one-line summary goes to the service manager.
+status_of() {  # prints the exit code; the output is in $work/status.out
+  "$copy" -STATUS >"$work/status.out" 2>&1
+  echo $?
+}
+status_says() { grep -cF -- "$1" "$work/status.out"; }
+: >"$notify_log"
+set_value IdentServer REG_SZ "$address"
+start_agent service
+wait_for_log "Connected to Identity server = \"$address\"" && wait_for_log "$reading_marker"
+lines=$(wc -l <"$log")
+check "-STATUS healthy: exit code 0" 0 "$(status_of)"
+check "-STATUS healthy: says so, and where it is connected" "1 1" \
+  "$(status_says "Quorvane: healthy") $(status_says "Identity server       $address")"
+check "-STATUS: the agent's log is left alone" "$lines" "$(wc -l <"$log")"
+check "healthy: systemd's status line" 1 "$(notified "STATUS=connected to $address; 0 reports")"
+stop_agent SIGTERM
+check "-STATUS stopped: exit code 2" 2 "$(status_of)"
+check "-STATUS stopped: says so" 1 "$(status_says "Quorvane: not running (stopped)")"
+set_value IdentServer REG_SZ "$unreachable"
+start_agent application
+wait_for_log "Connect to Identity server = \"$unreachable\" failed"
+check "-STATUS disconnected: exit code 1" 1 "$(status_of)"
+check "-STATUS disconnected: says so" 1 "$(status_says "Quorvane: degraded (not connected to an identity server)")"
+stop_agent SIGTERM
+
 # A status the service manager cannot take: reported, stopped is tried once, and it ends.
 rm -f "$log"
 NOTIFY_SOCKET="$work/nobody.sock" timeout 20 "$copy" 2>"$work/stderr"
