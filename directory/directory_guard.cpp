@@ -11,6 +11,7 @@
 #include "platform/last_error.h"
 #include "support/call_worker.h"
 #include "support/debug_log.h"
+#include "support/health.h"
 
 namespace qv {
 
@@ -81,6 +82,7 @@ public:
     }
 
     void StartPause(uint32_t code) {
+        Health().Add(HEALTH_DIRECTORY_FAILURES);
         const uint64_t now = Now();
         uint64_t length = 0;
         {

@@ -20,6 +20,7 @@ const HEALTH_COUNTER_NAME HEALTH_COUNTER_NAMES[HEALTH_COUNTER_COUNT] = {
     {u"Failovers", u"Failovers"},
     {u"RecordsRead", u"Records read"},
     {u"RecordsBehind", u"Records behind"},
+    {u"DirectoryFailures", u"Directory failures"},
 };
 
 constexpr const char16_t* RUNNING = u"Running";

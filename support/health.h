@@ -24,6 +24,7 @@ enum HEALTH_COUNTER : uint32_t {
     HEALTH_FAILOVERS,             // changes of the server connected to
     HEALTH_RECORDS_READ,          // Security log records read
     HEALTH_RECORDS_BEHIND,        // records after the last one read, at the last pass
+    HEALTH_DIRECTORY_FAILURES,    // directory calls that found it out of reach (refused, timed out)
     HEALTH_COUNTER_COUNT
 };
 

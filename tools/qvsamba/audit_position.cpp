@@ -10,7 +10,10 @@
 #include <fstream>
 #include <sstream>
 
+#include "base/string.h"
+#include "platform/error_text.h"
 #include "platform/posix/file_descriptor.h"
+#include "platform/posix/safe_file.h"
 
 namespace qv {
 namespace {
@@ -108,26 +111,35 @@ bool SaveAuditPosition(const std::string& path, const AUDIT_POSITION& position, 
         }
     }
 
-    const std::string temporary = path + ".new";
-    FILE_DESCRIPTOR file(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0640));
-    if (!file.IsValid()) {
-        problem = SystemProblem("Cannot write", temporary);
+    // Written beside the position as NAME.new and renamed over it, never through a link or
+    // into a file someone else planted under that name (qvsamba may run as root in a folder
+    // the service account can write).
+    const size_t slash = path.rfind('/');
+    const std::string folderPath = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::string temporary = name + ".new";
+    FILE_DESCRIPTOR folder(::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.IsValid()) {
+        problem = SystemProblem("Cannot write", path);
+        return false;
+    }
+    FILE_DESCRIPTOR file;
+    if (const uint32_t code = OpenFileSafely(folder.Get(), temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0640, file)) {
+        STRING_A text(GetErrorText(code));
+        problem = "Cannot write " + path + ".new: " + std::string(text.Text(), text.Length());
         return false;
     }
     if (!WriteAll(file.Get(), text) || ::fsync(file.Get()) != 0) {
-        problem = SystemProblem("Cannot write", temporary);
+        problem = SystemProblem("Cannot write", path + ".new");
         return false;
     }
     file.Reset();
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+    if (::renameat(folder.Get(), temporary.c_str(), folder.Get(), name.c_str()) != 0) {
         problem = SystemProblem("Cannot replace", path);
         return false;
     }
     // The rename itself must last too.
-    const size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    FILE_DESCRIPTOR directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (directory.IsValid()) ::fsync(directory.Get());
+    ::fsync(folder.Get());
     return true;
 }
 
