@@ -108,6 +108,15 @@ TEST_F(LdapDirectoryTest, NamesTranslateBothWaysAsActiveDirectoryDoesIt) {
     EXPECT_TRUE(DomainNetbiosName(Wide(Dc["QV_DC_REALM"]).c_str(), Binding, netbios));
     EXPECT_EQ(Utf8(netbios), Dc["QV_DC_NETBIOS"]);
 
+    // Every character an LDAP filter must escape: a Kerberos name found by its principal name
+    // p*(x)\q, an account name with parentheses; a "*" is never a wildcard.
+    EXPECT_EQ(Utf8(Translate(ADS_NAME_TYPE_DOMAIN_SIMPLE, "p*(x)\\q@" + Dc["QV_DC_DNS_DOMAIN"], ADS_NAME_TYPE_NT4)),
+              Netbios("p(x)q"));
+    EXPECT_EQ(Utf8(Translate(ADS_NAME_TYPE_NT4, Netbios("p(x)q"), ADS_NAME_TYPE_1779)), Dn("p(x)q"));
+    STRING nobody;
+    EXPECT_FALSE(TranslateName(ADS_NAME_TYPE_DOMAIN_SIMPLE, Wide("p*@" + Dc["QV_DC_DNS_DOMAIN"]).c_str(),
+                               ADS_NAME_TYPE_NT4, Binding, nobody));
+
     // A computer account and a DN with "/" in it, with their OU paths.
     STRING dn;
     EXPECT_TRUE(NtNameToDn(Wide(Netbios("pc7$")).c_str(), Binding, dn));
@@ -119,7 +128,7 @@ TEST_F(LdapDirectoryTest, NamesTranslateBothWaysAsActiveDirectoryDoesIt) {
     EXPECT_FALSE(NtNameToDn(Wide(Netbios("nobody")).c_str(), Binding, dn));
     EXPECT_EQ(Count("    Name translation: Could not find the name or insufficient right to see name. Error code = "
                     "0x80072116."),
-              1u);
+              2u);  // p*@ and nobody
 }
 
 TEST_F(LdapDirectoryTest, GroupsAreWalkedAsTheDirectoryHoldsThem) {

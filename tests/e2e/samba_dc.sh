@@ -26,6 +26,8 @@
 #           carol: primary group Sales; memberOf Domain Users (her former primary group) and
 #           Managers, which is in Sales: her primary group comes round again in the walk
 #           dave: in OU=Branch/East (a DN with "/"); in Managers
+#           p(x)q: whose user principal name, p*(x)\q@corp.example.test, holds every character an
+#           LDAP filter must escape (an account name may not hold "*" or "\")
 #   groups  Sales, Staff, Everyone Else, Managers
 #   computer PC7 in OU=Desks
 # Provisioning takes most of the time, so the provisioned and populated directory is kept
@@ -42,7 +44,7 @@ BASE_DN=DC=corp,DC=example,DC=test
 ADMIN_PASSWORD='Quorvane-Admin-1'
 USER_PASSWORD='Quorvane-User-1'
 TEST_OU="OU=Quorvane Test,$BASE_DN"
-VERSION=1  # change when the directory below changes, so an old pristine copy is not reused
+VERSION=2  # change when the directory below changes, so an old pristine copy is not reused
 
 stop() {
   if [ -f "$state/samba.pid" ]; then
@@ -147,6 +149,7 @@ EOF
   tool group addmembers Staff "Everyone Else"
   tool group addmembers Managers dave,carol
   tool group addmembers Sales Managers
+  tool user create 'p(x)q' "$USER_PASSWORD" --userou="OU=Quorvane Test"
   tool computer create PC7 --computerou="OU=Desks,OU=Quorvane Test"
   # carol's primary group is Sales (a primary group must be one the user is in).
   local rid
@@ -157,6 +160,11 @@ dn: CN=carol,$TEST_OU
 changetype: modify
 replace: primaryGroupID
 primaryGroupID: $rid
+
+dn: CN=p(x)q,$TEST_OU
+changetype: modify
+replace: userPrincipalName
+userPrincipalName: p*(x)\\q@$DNS_DOMAIN
 EOF
   # Kerberos to the DC by its address: the LDAP service under that name too.
   tool spn add "ldap/$ADDRESS" 'DC1$'
