@@ -2,8 +2,8 @@
 # The transforms that Linux writes, judged by Wine's installer engine: Setupsmith's own, and
 # one with every kind of change the writer handles (rows inserted, changed within and beyond
 # what a change mask can name, deleted, a new table, integers and null fields, a text longer
-# than 64 KiB) written by qvmst. The Windows test program applies each with msi.dll and
-# compares every table with the changed package.
+# than 64 KiB, more texts than 16 bits number) written by qvmst. The Windows test program
+# applies each with msi.dll and compares every table with the changed package.
 # Usage: transform_judge.sh UNIT_TESTS SETUPSMITH QVMST PACKAGE   (SETUPSMITH and QVMST native)
 set -uo pipefail
 unit_tests=$(realpath "$1")
@@ -30,7 +30,8 @@ columns=$(for i in $(seq 2 17); do printf '`C%d` SHORT, ' "$i"; done)
 msibuild rows-before.msi \
   -q "CREATE TABLE \`Wide\` (\`Key\` CHAR(16) NOT NULL, ${columns}\`Last\` CHAR(32) PRIMARY KEY \`Key\`)" \
   -q "INSERT INTO \`Wide\` (\`Key\`, \`C2\`, \`C17\`, \`Last\`) VALUES ('a', -5, 7, 'first')" \
-  -q "INSERT INTO \`Wide\` (\`Key\`, \`C3\`, \`Last\`) VALUES ('b', 3, 'second')" || fail "msibuild (before)"
+  -q "INSERT INTO \`Wide\` (\`Key\`, \`C3\`, \`Last\`) VALUES ('b', 3, 'second')" \
+  -q "INSERT INTO \`Wide\` (\`Key\`, \`C17\`, \`Last\`) VALUES ('c', 1, 'third')" || fail "msibuild (before)"
 cp rows-before.msi rows-after.msi
 long=$(head -c 70000 /dev/zero | tr '\0' 'x')
 msibuild rows-after.msi \
@@ -39,9 +40,13 @@ msibuild rows-after.msi \
   -q "INSERT INTO \`Property\` (\`Property\`, \`Value\`) VALUES ('LONGTEXT', '$long')" \
   -q "UPDATE \`Wide\` SET \`Last\` = 'changed beyond the mask' WHERE \`Key\` = 'a'" \
   -q "UPDATE \`Wide\` SET \`C2\` = 32000, \`C3\` = -32000 WHERE \`Key\` = 'b'" \
+  -q "UPDATE \`Wide\` SET \`C17\` = 2 WHERE \`Key\` = 'c'" \
   -q "CREATE TABLE \`Extra\` (\`Id\` LONG NOT NULL, \`Note\` CHAR(0), \`Flag\` SHORT PRIMARY KEY \`Id\`)" \
   -q "INSERT INTO \`Extra\` (\`Id\`, \`Note\`, \`Flag\`) VALUES (-2147483647, 'negative', 1)" \
   -q "INSERT INTO \`Extra\` (\`Id\`, \`Note\`) VALUES (2147483647, 'no flag')" || fail "msibuild (after)"
+# More texts than 16 bits number: every reference to a text in the transform takes 3 bytes.
+{ printf 'Key\tNote\r\ns72\tI2\r\nMany\tKey\r\n'; seq -f 'text%05g' 0 65999 | sed 's/$/\t7\r/'; } >Many.idt
+msibuild rows-after.msi -i Many.idt || fail "msibuild (many texts)"
 "$qvmst" rows-after.msi rows-before.msi rows.mst || fail "qvmst exited with $?"
 
 export QV_JUDGE_DIR="Z:${cases//\//\\}"

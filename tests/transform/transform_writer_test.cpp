@@ -201,6 +201,40 @@ TEST(TransformWriterTest, StringPoolCarriesLongTextsAndWideReferences) {
     EXPECT_NE(problem.find("1252"), std::string::npos);
 }
 
+// A change at column 15 is named by the mask; one at column 16 lies beyond the mask's 16 bits
+// and only the whole row can carry it (a mask of 0 would delete the row). Once the pool holds
+// more texts than 16 bits number, every reference to a text takes 3 bytes.
+TEST(TransformWriterTest, RecordsOfWideTablesAndLargePoolsKeepTheirShape) {
+    std::vector<COLUMN> columns = {{"Key", COLUMN_VALID | COLUMN_STRING | COLUMN_KEY | 72}};
+    for (int i = 1; i <= 17; ++i) columns.push_back({"C" + std::to_string(i), COLUMN_VALID | COLUMN_NULLABLE | 2});
+    ROW row(columns.size(), FIELD{false, 1, {}});
+    row[0] = FIELD{false, 0, "key"};
+    std::vector<bool> atFifteen(columns.size(), false);
+    std::vector<bool> atSixteen(columns.size(), false);
+    atFifteen[15] = true;
+    atSixteen[16] = true;
+    const TABLE_CHANGES table{"Wide", columns,
+                              {{ROW_CHANGE_KIND::MODIFY, row, atFifteen}, {ROW_CHANGE_KIND::MODIFY, row, atSixteen}}};
+
+    STRING_POOL pool;
+    AddTexts(table, pool);
+    std::string stream;
+    std::string problem;
+    ASSERT_TRUE(EncodeTableChanges(table, pool, stream, problem)) << problem;
+    ASSERT_EQ(stream.size(), (2u + 2u + 2u) + (2u + 2u + 17u * 2u));
+    EXPECT_EQ(Word(stream, 0), 1u << 15);
+    EXPECT_EQ(Word(stream, 6), (18u << 8) | 1u);
+
+    for (int i = 0; i < 0x10000; ++i) pool.Add(std::to_string(i));
+    ASSERT_TRUE(EncodeTableChanges(table, pool, stream, problem)) << problem;
+    EXPECT_EQ(stream.size(), (2u + 3u + 2u) + (2u + 3u + 17u * 2u));
+
+    // A first column that isn't a key has the whole-row bit for its own: it changes whole rows.
+    const TABLE_CHANGES keyLast{"KeyLast", {columns[1], columns[0]}, {{ROW_CHANGE_KIND::MODIFY, {row[1], row[0]}, {true, false}}}};
+    ASSERT_TRUE(EncodeTableChanges(keyLast, pool, stream, problem)) << problem;
+    EXPECT_EQ(Word(stream, 0), (2u << 8) | 1u);
+}
+
 }  // namespace
 }  // namespace qv
 

@@ -29,12 +29,13 @@ void AppendField(std::string& bytes, const COLUMN& column, const FIELD& field, c
     }
 }
 
-// The mask of a changed row, or 0 when a change lies beyond what a mask can name.
+// The mask of a changed row, or 0 when a change lies beyond what a mask can name: past its
+// 16 bits, or in a first column that isn't a key (its bit is the whole-row mark).
 uint32_t ChangeMask(const std::vector<bool>& changed) {
     uint32_t mask = 0;
     for (size_t i = 0; i < changed.size(); ++i) {
         if (!changed[i]) continue;
-        if (i >= MASKABLE_COLUMNS) return 0;
+        if (i == 0 || i >= MASKABLE_COLUMNS) return 0;
         mask |= 1u << i;
     }
     return mask;
