@@ -1,6 +1,6 @@
 #include "transform/posix/summary_information.h"
 
-#include "transform/posix/little_endian.h"
+#include "transform/little_endian.h"
 
 namespace qv {
 
