@@ -10,6 +10,7 @@
 #include "platform/registry_values.h"
 #include "platform/thread.h"
 #include "service/command_line.h"
+#include "service/read_position.h"
 #include "service/settings.h"
 #include "service/version.h"
 #include "support/debug_log.h"
@@ -107,6 +108,9 @@ EVENT_LOG_CONTEXT ServiceEventLogContext() {
     context.LogonTimeToLive = [] { return Settings().LogonTimeToLive.load(); };
     context.HeartbeatInterval = [] { return Settings().HeartbeatInterval.load(); };
     context.StatisticsKey = &StatisticsKey();
+    context.StopEvent = &StopServiceEvent();
+    context.LoadPosition = LoadReadPosition;
+    context.SavePosition = SaveReadPosition;
     return context;
 }
 
