@@ -1,27 +1,19 @@
 #include "transform/summary_check.h"
 
-#include "transform/little_endian.h"
-
 #include <cstdint>
 #include <cstring>
+
+#include "transform/little_endian.h"
+#include "transform/property_set.h"
 
 namespace qv {
 
 namespace {
 
-constexpr uint32_t BYTE_ORDER_MARK = 0xFFFE;
-constexpr size_t FORMAT_ID_OFFSET = 28;
-constexpr size_t SECTION_OFFSET_OFFSET = 44;
-constexpr size_t HEADER_SIZE = 48;
-// {F29F85E0-4FF9-1068-AB91-08002B27B3D9}, as it is stored.
-constexpr unsigned char SUMMARY_FORMAT_ID[16] = {0xE0, 0x85, 0x9F, 0xF2, 0xF9, 0x4F, 0x68, 0x10,
-                                                 0xAB, 0x91, 0x08, 0x00, 0x2B, 0x27, 0xB3, 0xD9};
-// Property types, and the type each property the installer knows must have (0: a property it
-// doesn't know, at which it stops reading).
-constexpr uint32_t VT_I2 = 2;
-constexpr uint32_t VT_I4 = 3;
-constexpr uint32_t VT_LPSTR = 30;
-constexpr uint32_t VT_FILETIME = 64;
+constexpr size_t SECTION_OFFSET_OFFSET = PROPERTY_SET_HEADER_SIZE + sizeof SUMMARY_INFORMATION_FORMAT_ID;
+constexpr size_t HEADER_SIZE = PROPERTY_SET_HEADER_SIZE + PROPERTY_SET_SECTION_ENTRY_SIZE;
+// The type each property the installer knows must have (0: a property it doesn't know, at
+// which it stops reading).
 constexpr uint32_t PROPERTY_TYPES[] = {
     0,        VT_I2,       VT_LPSTR,    VT_LPSTR,    VT_LPSTR, VT_LPSTR, VT_LPSTR, VT_LPSTR, VT_LPSTR, VT_LPSTR,
     0,        VT_FILETIME, VT_FILETIME, VT_FILETIME, VT_I4,    VT_I4,    VT_I4,    0,        VT_LPSTR, VT_I4,
@@ -30,8 +22,8 @@ constexpr uint32_t PROPERTY_COUNT = sizeof PROPERTY_TYPES / sizeof PROPERTY_TYPE
 
 uint32_t Dword(const std::string& bytes, size_t offset) { return ReadLittleEndian(bytes, offset, 4); }
 
-// Bytes needed for a value of this type after its type word: the value, or the length of a
-// text (which CheckValue adds).
+// Bytes a value of this type needs after its type word: the value, or a text's length (the
+// text follows).
 size_t ValueSize(uint32_t type) { return type == VT_FILETIME ? 8 : 4; }
 
 }  // namespace
@@ -41,8 +33,9 @@ bool CheckSummaryInformation(const std::string& stream, std::string& problem) {
         problem = "The summary information is damaged: " + what;
         return false;
     };
-    if (stream.size() < HEADER_SIZE || (Dword(stream, 0) & 0xFFFF) != BYTE_ORDER_MARK ||
-        std::memcmp(stream.data() + FORMAT_ID_OFFSET, SUMMARY_FORMAT_ID, sizeof SUMMARY_FORMAT_ID) != 0) {
+    if (stream.size() < HEADER_SIZE || ReadLittleEndian(stream, 0, 2) != PROPERTY_SET_BYTE_ORDER ||
+        std::memcmp(stream.data() + PROPERTY_SET_HEADER_SIZE, SUMMARY_INFORMATION_FORMAT_ID,
+                    sizeof SUMMARY_INFORMATION_FORMAT_ID) != 0) {
         return fail("it is not a summary information property set");
     }
     const size_t section = Dword(stream, SECTION_OFFSET_OFFSET);
