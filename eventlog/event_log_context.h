@@ -39,6 +39,8 @@ struct EVENT_LOG_CONTEXT {
     std::function<uint32_t()> HeartbeatInterval = [] { return DEFAULT_HEARTBEAT_MS; };
     // Where the table sizes are written after each expiry run; null or not open: nowhere.
     const REGISTRY_KEY* StatisticsKey = nullptr;
+    // Called after the table sizes are written: the agent's health goes out with them.
+    std::function<void()> StatisticsWritten = [] {};
     // The service's stop event: a handler stops waiting for a slow name look-up once it is set.
     const WAITABLE* StopEvent = nullptr;
     // Where the reader keeps its place between runs, so that a restart reads what was written

@@ -18,20 +18,26 @@ bool Succeeded(uint32_t code) {
     return false;
 }
 
-}  // namespace
-
-bool ReadRegistryDword(const REGISTRY_KEY& key, const char16_t* name, uint32_t& value) {
+// A number of exactly its own size and type.
+template <typename NUMBER>
+bool ReadRegistryNumber(const REGISTRY_KEY& key, const char16_t* name, uint32_t wantedType, NUMBER& value) {
     uint32_t type = REG_TYPE_NONE;
-    uint32_t data = 0;
+    NUMBER data = 0;
     uint32_t size = sizeof data;
     uint32_t code = key.QueryValue(name, &type, &data, &size);
-    // A value too big for a DWORD answers "more data": that is a wrong size, not a failure to read.
-    if (code == ERR_MORE_DATA || (code == ERR_SUCCESS && (type != REG_TYPE_DWORD || size != sizeof data))) {
+    // A value too big for the number answers "more data": that is a wrong size, not a failure to read.
+    if (code == ERR_MORE_DATA || (code == ERR_SUCCESS && (type != wantedType || size != sizeof data))) {
         code = ERR_INVALID_DATATYPE;
     }
     if (!Succeeded(code)) return false;
     value = data;
     return true;
+}
+
+}  // namespace
+
+bool ReadRegistryDword(const REGISTRY_KEY& key, const char16_t* name, uint32_t& value) {
+    return ReadRegistryNumber(key, name, REG_TYPE_DWORD, value);
 }
 
 bool ReadRegistryString(const REGISTRY_KEY& key, const char16_t* name, STRING& value) {
@@ -73,6 +79,42 @@ bool WriteRegistryDword(const REGISTRY_KEY& key, const char16_t* name, uint32_t 
 bool WriteRegistryString(const REGISTRY_KEY& key, const char16_t* name, const char16_t* text) {
     uint32_t bytes = (TextLength(text) + 1) * static_cast<uint32_t>(sizeof(char16_t));
     return Succeeded(key.SetValue(name, REG_TYPE_SZ, text != nullptr ? text : u"", bytes));
+}
+
+bool ReadRegistryQword(const REGISTRY_KEY& key, const char16_t* name, uint64_t& value) {
+    return ReadRegistryNumber(key, name, REG_TYPE_QWORD, value);
+}
+
+bool WriteRegistryQword(const REGISTRY_KEY& key, const char16_t* name, uint64_t value) {
+    return Succeeded(key.SetValue(name, REG_TYPE_QWORD, &value, sizeof value));
+}
+
+bool ReadRegistryStrings(const REGISTRY_KEY& key, const char16_t* name, std::vector<STRING>& values) {
+    values.clear();
+    uint32_t type = REG_TYPE_NONE;
+    uint32_t size = 0;
+    uint32_t code = key.QueryValue(name, &type, nullptr, &size);
+    if (code == ERR_MORE_DATA) code = ERR_SUCCESS;
+    if (!Succeeded(code)) return false;
+    if (type != REG_TYPE_MULTI_SZ && type != REG_TYPE_SZ && type != REG_TYPE_EXPAND_SZ) {
+        return Succeeded(ERR_INVALID_DATATYPE);
+    }
+    std::u16string units((size + 1) / sizeof(char16_t), u'\0');
+    uint32_t read = size;
+    if (size != 0) {
+        code = key.QueryValue(name, &type, units.data(), &read);
+        if (!Succeeded(code)) return false;
+    }
+    units.resize(std::min<size_t>(units.size(), (read + 1) / sizeof(char16_t)));
+    // Strings end at each NUL; a single string value is one string whatever follows its NUL.
+    if (type != REG_TYPE_MULTI_SZ) units.resize(std::min(units.find(u'\0'), units.size()));
+    size_t start = 0;
+    while (start < units.size()) {
+        const size_t end = std::min(units.find(u'\0', start), units.size());
+        if (end > start) values.emplace_back(units.data() + start, static_cast<uint32_t>(end - start));
+        start = end + 1;
+    }
+    return true;
 }
 
 bool DeleteRegistryValue(const REGISTRY_KEY& key, const char16_t* name) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "base/string.h"
 #include "platform/registry.h"
@@ -22,6 +23,13 @@ bool RegistryValueExists(const REGISTRY_KEY& key, const char16_t* name);
 bool WriteRegistryDword(const REGISTRY_KEY& key, const char16_t* name, uint32_t value);
 // REG_SZ including the terminating NUL.
 bool WriteRegistryString(const REGISTRY_KEY& key, const char16_t* name, const char16_t* text);
+// REG_MULTI_SZ: its strings in order; empty strings (and what follows the list's end) are
+// passed over. REG_SZ or REG_EXPAND_SZ reads as one string (none when empty). Another type
+// fails with 1804.
+bool ReadRegistryStrings(const REGISTRY_KEY& key, const char16_t* name, std::vector<STRING>& values);
+// REG_QWORD of exactly 8 bytes, as ReadRegistryDword.
+bool ReadRegistryQword(const REGISTRY_KEY& key, const char16_t* name, uint64_t& value);
+bool WriteRegistryQword(const REGISTRY_KEY& key, const char16_t* name, uint64_t value);
 // A missing value counts as deleted.
 bool DeleteRegistryValue(const REGISTRY_KEY& key, const char16_t* name);
 

@@ -99,6 +99,8 @@ const char16_t* ParseCommandLine(COMMAND_LINE& line, const char16_t* const* argu
             line.ReportMode = line.ReportIdentity = line.ReportHeartbeat = true;
         } else if (Is(name, u"REPORT_LOGOFF")) {
             line.ReportMode = line.ReportIdentity = line.ReportLogoff = true;
+        } else if (Is(name, u"STATUS")) {
+            line.Status = true;
         } else {
             return name;
         }
@@ -158,7 +160,12 @@ void ApplyDebugOutputMode(const COMMAND_LINE& line) {
     const CHOSEN_MODE chosen = ChooseMode(line.CommandLineMode, line.RegistryMode, line.EnvironmentMode);
     SetLogRenameSchedule(0, 1);
     SetDebugOutputMode(chosen.Mode);
+#if defined(QV_LOG_FOLDER)
+    // The Debian package keeps the program in root's /usr/sbin; its log has a folder of its own.
+    SetLogPath(u"" QV_LOG_FOLDER, u"Quorvane", LOG_PATH_DEFAULT);
+#else
     SetLogPath(LOG_PATH_PROGRAM, u"Quorvane", LOG_PATH_DEFAULT);
+#endif
     LogArguments(line.Arguments, static_cast<uint32_t>(line.ArgumentsEnd - line.Arguments));
     LogDebugOutputMode(chosen.Mode, chosen.Source, chosen.Name);
 }

@@ -9,7 +9,9 @@
 #include "platform/process_setup.h"
 #include "platform/registry_values.h"
 #include "platform/thread.h"
+#include "service/agent_health.h"
 #include "service/command_line.h"
+#include "service/connection_settings.h"
 #include "service/read_position.h"
 #include "service/settings.h"
 #include "service/version.h"
@@ -99,6 +101,10 @@ IDENTITY_CONTEXT ServiceIdentityContext() {
     context.StopEvent = StopServiceEvent().IsValid() ? &StopServiceEvent() : nullptr;
     context.SettingsChangedEvent = SettingsChangedEvent().IsValid() ? &SettingsChangedEvent() : nullptr;
     context.RequestStop = StopService;
+    context.Trust = [] { return GetConnectionSettings().Trust; };
+    context.FallbackServers = [] { return GetConnectionSettings().Fallbacks; };
+    context.ResendOnReconnect = [] { return GetConnectionSettings().ResendOnReconnect; };
+    context.AfterRound = PublishAgentHealth;
     return context;
 }
 
@@ -108,6 +114,7 @@ EVENT_LOG_CONTEXT ServiceEventLogContext() {
     context.LogonTimeToLive = [] { return Settings().LogonTimeToLive.load(); };
     context.HeartbeatInterval = [] { return Settings().HeartbeatInterval.load(); };
     context.StatisticsKey = &StatisticsKey();
+    context.StatisticsWritten = PublishAgentHealth;
     context.StopEvent = &StopServiceEvent();
     context.LoadPosition = LoadReadPosition;
     context.SavePosition = SaveReadPosition;
