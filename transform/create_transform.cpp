@@ -3,15 +3,21 @@
 #include "base/error_codes.h"
 #include "platform/error_text.h"
 #include "platform/system_text.h"
+#include "transform/codepage.h"
 #include "transform/console_output.h"
 #include "transform/derived_names.h"
 #include "transform/exit_codes.h"
 #include "transform/installer_database.h"
+#include "transform/package_check.h"
 #include "transform/package_file.h"
 
 namespace qv {
 
 namespace {
+
+STRING CodepageDescription(uint32_t codepage) {
+    return codepage == NEUTRAL_CODEPAGE ? STRING(u"neutral: ASCII only") : Format(u"%lu", codepage);
+}
 
 constexpr const char16_t* PRODUCT_NAME_QUERY = u"SELECT `Value` FROM `Property` WHERE Property = 'ProductName'";
 // The server is a parameter, not statement text: an apostrophe or crafted text in it can
@@ -44,8 +50,9 @@ int InsertServerProperty(INSTALLER_DATABASE& copy, const STRING& server) {
 
 }  // namespace
 
-void ReportInstallerError(uint32_t code, const char16_t* what) {
-    const STRING detail = TakeInstallerErrorText();
+void ReportInstallerError(uint32_t code, const char16_t* what) { ReportFailure(code, what, TakeInstallerErrorText()); }
+
+void ReportFailure(uint32_t code, const char16_t* what, const STRING& detail) {
     const STRING systemText = GetErrorText(code);
     if (detail.IsEmpty()) {
         Print(u"Error occured while %s.\n%s. Error code = %lu.", what, systemText, code);
@@ -57,11 +64,26 @@ void ReportInstallerError(uint32_t code, const char16_t* what) {
 int CreateTransform(const STRING& input, const STRING& server) {
     Print(u"Creating MSI transform file from input file\n    \"%s\"\n\n", input);
 
+    // The installer is given only a package whose tables it can read.
+    uint32_t codepage = NEUTRAL_CODEPAGE;
+    std::string problem;
+    uint32_t code = CheckPackage(input, codepage, problem);
+    if (code != ERR_SUCCESS) {
+        ReportFailure(code, u"opening input MSI file", STRING(problem.c_str()));
+        return SETUPSMITH_OPEN_INPUT_FAILED;
+    }
     INSTALLER_DATABASE package;
-    uint32_t code = package.Open(input, DATABASE_ACCESS::READ_ONLY);
+    code = package.Open(input, DATABASE_ACCESS::READ_ONLY);
     if (code != ERR_SUCCESS) {
         ReportInstallerError(code, u"opening input MSI file");
         return SETUPSMITH_OPEN_INPUT_FAILED;
+    }
+
+    // A text the package can't hold would be stored as something else, or as nothing.
+    if (!CodepageHolds(codepage, server)) {
+        Print(u"The code page of \"%s\" (%s) can't hold the server \"%s\".\n", input, CodepageDescription(codepage),
+              server);
+        return SETUPSMITH_UPDATE_FAILED;
     }
 
     const STRING copyPath = ModifiedCopyPath(input);

@@ -19,5 +19,7 @@ int CreateTransform(const STRING& input, const STRING& server);
 // One failure line of the installer: what failed, the system's text for the code, the code,
 // and the installer's own detail when it has some.
 void ReportInstallerError(uint32_t code, const char16_t* what);
+// The same with the detail given.
+void ReportFailure(uint32_t code, const char16_t* what, const STRING& detail);
 
 }  // namespace qv

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Setupsmith end to end on the product's package: its exact texts and exit codes, the product
-# check, a server text stored exactly as given, and the names derived from the input path. On
+# check, a server text stored exactly as given or refused when the package's code page can't
+# hold it, and the names derived from the input path. On
 # Linux the run ends with the transform; under Wine, whose msi.dll can't generate transforms,
 # it ends at that step with exit 7.
 # Usage: setupsmith.sh PROGRAM posix|windows PACKAGE VERSION   (VERSION as major.minor.patch)
@@ -21,7 +22,7 @@ usage='/? or /h            Show this usage help
 Example:
 
     Setupsmith /I Quorvane_Setupx64.msi /SERVER 10.1.1.2'
-special="Zürich's \"dc\"; DROP TABLE \`Property\` -- ' OR '1'='1"
+special="dc1's \"dc\"; DROP TABLE \`Property\` -- ' OR '1'='1"
 # Windows paths for the program under Wine, POSIX paths natively.
 path() { if [ "$platform" = posix ]; then echo "$1"; else echo "${1//\//\\}"; fi; }
 
@@ -91,6 +92,32 @@ Finished creating transform file
 else
   check "Wine's installer stops at the transform" 7 "$status"
   check "the failing step is named" 1 "$(grep -c '^Error occured while generating transform file\.$' <<<"$output")"
+fi
+
+# Text the package's code page can't hold (a neutral package holds ASCII only): refused with
+# exit 7 before anything is written. What the code page holds is stored exactly.
+cp "$package" cp1252.msi
+printf '\r\n\r\n1252\t_ForceCodepage\r\n' >_ForceCodepage.idt
+msibuild cp1252.msi -i _ForceCodepage.idt
+for case in "Quorvane_Setupx64.msi|neutral: ASCII only|Zürich" "Quorvane_Setupx64.msi|neutral: ASCII only|Москва" \
+            "Quorvane_Setupx64.msi|neutral: ASCII only|dc1-Москва" "Quorvane_Setupx64.msi|neutral: ASCII only|東京" \
+            "cp1252.msi|1252|Москва" "cp1252.msi|1252|dc1-Москва" "cp1252.msi|1252|東京-dc1"; do
+  IFS='|' read -r input codepage server <<<"$case"
+  rm -f ./*_Modified.msi ./*.mst
+  files=$(ls -A)
+  setupsmith /I "$input" /SERVER "$server"
+  check "$input refuses $server" "7|$banner
+Creating MSI transform file from input file
+    \"$input\"
+
+The code page of \"$input\" ($codepage) can't hold the server \"$server\"." "$status|$output"
+  check "nothing is written for $server" "$files" "$(ls -A)"
+done
+latin="Zürich-€ café"
+setupsmith /I cp1252.msi /SERVER "$latin"
+check "a 1252 package holds Latin text exactly" "$latin" "$(server_property cp1252_Modified.msi)"
+if [ "$platform" = posix ]; then
+  check "its transform is written" "0 yes" "$status $([ -s cp1252.mst ] && echo yes || echo no)"
 fi
 
 # The only "." in a folder name: the names come from it.

@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
+#include <iterator>
 
 #include "base/error_codes.h"
 #include "tests/platform/temp_data_root.h"
@@ -17,6 +19,7 @@
 #include "transform/posix/compound_file.h"
 #include "transform/posix/database_content.h"
 #include "transform/posix/glib_objects.h"
+#include "transform/posix/libmsi_query.h"
 #include "transform/posix/table_difference.h"
 #include "transform/posix/transform_encoding.h"
 
@@ -72,7 +75,7 @@ protected:
 };
 
 TEST_F(SetupsmithTransformTest, AddsTheServerExactlyAsGivenAndNothingElse) {
-    const std::string server = "Zürich's \"dc\"; DROP TABLE `Property` -- ' OR '1'='1";
+    const std::string server = "dc1's \"dc\"; DROP TABLE `Property` -- ' OR '1'='1";
     ASSERT_EQ(CreateTransform(STRING(Package.c_str()), STRING(server.c_str())), 0);
 
     std::vector<TABLE_CHANGES> changes;
@@ -123,6 +126,82 @@ TEST_F(SetupsmithTransformTest, FailuresBeforeTheCopyKeepToTheirExitCodes) {
     ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
     CopyFile(Package, folder + "/setup");
     EXPECT_EQ(CreateTransform(STRING((folder + "/setup").c_str()), STRING(u"host")), 4);
+}
+
+// The package with one table's stream changed in place, as damage or an attacker would.
+void ChangeTableStream(const std::string& path, const char* table, const std::function<void(std::string&)>& change) {
+    CLASS_ID classId{};
+    std::vector<COMPOUND_STREAM> streams;
+    ASSERT_EQ(ReadCompoundFile(path, classId, streams), ERR_SUCCESS);
+    const std::string name = TableStreamName(table);
+    const auto stream = std::find_if(streams.begin(), streams.end(), [&](const COMPOUND_STREAM& s) { return s.Name == name; });
+    ASSERT_NE(stream, streams.end()) << table;
+    change(stream->Bytes);
+    ASSERT_EQ(WriteCompoundFile(path, classId, streams), ERR_SUCCESS);
+}
+
+// Where the column definition (table, number) is among the rows of _Columns.
+size_t ColumnDefinitionRow(const std::string& path, const char* table, int number) {
+    G_OBJECT<LibmsiDatabase> database(libmsi_database_new(path.c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, nullptr));
+    size_t row = 0;
+    size_t found = 0;
+    ForEachRow(database.get(), "SELECT `Table`, `Number` FROM `_Columns`", nullptr, [&](LibmsiRecord* record) {
+        if (FieldText(record, 1) == table && libmsi_record_get_int(record, 2) == number) found = row;
+        ++row;
+        return ERR_SUCCESS;
+    });
+    return found;
+}
+
+// The _Columns stream holds its rows column by column: the Table references, then the numbers.
+void SetColumnsCell(std::string& rows, size_t column, size_t row, uint32_t value) {
+    const size_t offset = (column * rows.size() / 4) + 2 * row;
+    rows[offset] = static_cast<char>(value & 0xFF);
+    rows[offset + 1] = static_cast<char>(value >> 8);
+}
+
+// Damage that crashed libmsi (at the product-name query, at the commit, at the open): a text
+// that isn't there, a column that isn't there, a stream that can't be opened. Each is refused
+// before libmsi sees it, with the reason, and nothing is left behind.
+TEST_F(SetupsmithTransformTest, DamagedPackagesAreRefusedBeforeTheInstallerReadsThem) {
+    const std::string original = Folder.Path() + "/original.msi";
+    CopyFile(Package, original);
+    const size_t propertyColumn = ColumnDefinitionRow(original, "Property", 1);
+    const struct {
+        std::function<void()> Damage;
+        const char* Reason;
+    } damages[] = {
+        {[&] {
+             ChangeTableStream(Package, "_Columns", [&](std::string& rows) { SetColumnsCell(rows, 0, propertyColumn, 0xFFF0); });
+         },
+         "which the string pool doesn't have"},
+        {[&] { ChangeTableStream(Package, "_Columns", [](std::string& rows) { SetColumnsCell(rows, 1, 0, 0x8000 + 200); }); },
+         "has no column 1"},
+        {[&] {
+             // The summary information's directory entry: its first sector, far past the end.
+             std::fstream file(Package, std::ios::in | std::ios::out | std::ios::binary);
+             const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+             const std::string name("\x05\0S\0u\0m\0m\0a\0r\0y\0I\0", 18);
+             const size_t entry = bytes.find(name);
+             ASSERT_NE(entry, std::string::npos);
+             file.seekp(static_cast<std::streamoff>(entry + 116));
+             file.write("\xF0\xFF\xFF\x7F", 4);
+         },
+         "can't be opened"},
+    };
+    for (const auto& damage : damages) {
+        SCOPED_TRACE(damage.Reason);
+        CopyFile(original, Package);
+        damage.Damage();
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(CreateTransform(STRING(Package.c_str()), STRING(u"10.1.1.2")), 3);
+        const std::string output = testing::internal::GetCapturedStdout();
+        EXPECT_NE(output.find("Error occured while opening input MSI file.\nThe data is invalid. Error code = 13.\n"),
+                  std::string::npos) << output;
+        EXPECT_NE(output.find(damage.Reason), std::string::npos) << output;
+        EXPECT_FALSE(Exists(Copy));
+        EXPECT_FALSE(Exists(Transform));
+    }
 }
 
 TEST(TransformWriterTest, TableStreamNamesAreTheInstallersOwn) {
@@ -199,6 +278,40 @@ TEST(TransformWriterTest, StringPoolCarriesLongTextsAndWideReferences) {
     foreign.Add("\u65e5\u672c");
     EXPECT_FALSE(foreign.Encode(1252, entries, data, problem));
     EXPECT_NE(problem.find("1252"), std::string::npos);
+}
+
+// A change at column 15 is named by the mask; one at column 16 lies beyond the mask's 16 bits
+// and only the whole row can carry it (a mask of 0 would delete the row). Once the pool holds
+// more texts than 16 bits number, every reference to a text takes 3 bytes.
+TEST(TransformWriterTest, RecordsOfWideTablesAndLargePoolsKeepTheirShape) {
+    std::vector<COLUMN> columns = {{"Key", COLUMN_VALID | COLUMN_STRING | COLUMN_KEY | 72}};
+    for (int i = 1; i <= 17; ++i) columns.push_back({"C" + std::to_string(i), COLUMN_VALID | COLUMN_NULLABLE | 2});
+    ROW row(columns.size(), FIELD{false, 1, {}});
+    row[0] = FIELD{false, 0, "key"};
+    std::vector<bool> atFifteen(columns.size(), false);
+    std::vector<bool> atSixteen(columns.size(), false);
+    atFifteen[15] = true;
+    atSixteen[16] = true;
+    const TABLE_CHANGES table{"Wide", columns,
+                              {{ROW_CHANGE_KIND::MODIFY, row, atFifteen}, {ROW_CHANGE_KIND::MODIFY, row, atSixteen}}};
+
+    STRING_POOL pool;
+    AddTexts(table, pool);
+    std::string stream;
+    std::string problem;
+    ASSERT_TRUE(EncodeTableChanges(table, pool, stream, problem)) << problem;
+    ASSERT_EQ(stream.size(), (2u + 2u + 2u) + (2u + 2u + 17u * 2u));
+    EXPECT_EQ(Word(stream, 0), 1u << 15);
+    EXPECT_EQ(Word(stream, 6), (18u << 8) | 1u);
+
+    for (int i = 0; i < 0x10000; ++i) pool.Add(std::to_string(i));
+    ASSERT_TRUE(EncodeTableChanges(table, pool, stream, problem)) << problem;
+    EXPECT_EQ(stream.size(), (2u + 3u + 2u) + (2u + 3u + 17u * 2u));
+
+    // A first column that isn't a key has the whole-row bit for its own: it changes whole rows.
+    const TABLE_CHANGES keyLast{"KeyLast", {columns[1], columns[0]}, {{ROW_CHANGE_KIND::MODIFY, {row[1], row[0]}, {true, false}}}};
+    ASSERT_TRUE(EncodeTableChanges(keyLast, pool, stream, problem)) << problem;
+    EXPECT_EQ(Word(stream, 0), (2u << 8) | 1u);
 }
 
 }  // namespace

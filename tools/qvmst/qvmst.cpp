@@ -5,11 +5,13 @@
 // writes TRANSFORM, which turns REFERENCE into DATABASE.
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "base/error_codes.h"
 #include "base/string.h"
 #include "tools/failure_message.h"
 #include "transform/installer_database.h"
+#include "transform/package_check.h"
 
 namespace {
 
@@ -17,10 +19,11 @@ constexpr const char* USAGE =
     "usage: qvmst DATABASE REFERENCE TRANSFORM\n"
     "Writes TRANSFORM, the installer transform that turns REFERENCE into DATABASE.\n";
 
-int Fail(const std::string& what, uint32_t code) {
+// The failure, then its detail: the one given, or else the installer's.
+int Fail(const std::string& what, uint32_t code, std::string detail = {}) {
     qv::WriteFailure("qvmst: ", what, code);
-    const qv::STRING detail = qv::TakeInstallerErrorText();
-    if (!detail.IsEmpty()) std::fprintf(stderr, "%s\n", qv::STRING_A(detail).Text());
+    if (detail.empty()) detail = qv::STRING_A(qv::TakeInstallerErrorText()).Text();
+    if (!detail.empty()) std::fprintf(stderr, "%s\n", detail.c_str());
     return 1;
 }
 
@@ -38,6 +41,13 @@ int main(int argc, char** argv) {
     const qv::STRING databasePath(argv[1]);
     const qv::STRING referencePath(argv[2]);
     const qv::STRING transformPath(argv[3]);
+    // libmsi is given only packages whose tables it can read.
+    for (const char* path : {argv[1], argv[2]}) {
+        uint32_t codepage = 0;
+        std::string problem;
+        const uint32_t code = qv::CheckPackage(qv::STRING(path), codepage, problem);
+        if (code != qv::ERR_SUCCESS) return Fail(std::string("Unable to open ") + path, code, problem);
+    }
     qv::INSTALLER_DATABASE database;
     qv::INSTALLER_DATABASE reference;
     uint32_t code = database.Open(databasePath, qv::DATABASE_ACCESS::READ_ONLY);

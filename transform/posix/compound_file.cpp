@@ -8,9 +8,12 @@
 #include <gsf/gsf-output-stdio.h>
 #include <gsf/gsf-utils.h>
 
+#include <cstring>
+
 #include "base/error_codes.h"
 #include "transform/posix/glib_objects.h"
 #include "transform/posix/installer_messages.h"
+#include "transform/table_format.h"
 
 namespace qv {
 
@@ -49,10 +52,33 @@ uint32_t OpenForReading(const std::string& path, G_OBJECT<GsfInfile>& file) {
     return ERR_SUCCESS;
 }
 
+// Every child of a compound file is an infile to libgsf; a stream is one without children.
+bool IsStorage(GsfInput* child) { return GSF_IS_INFILE(child) && gsf_infile_num_children(GSF_INFILE(child)) >= 0; }
+
 bool ReadAll(GsfInput* input, gsf_off_t count, std::string& bytes) {
     bytes.resize(static_cast<size_t>(count));
     auto* target = reinterpret_cast<guint8*>(bytes.data());
     return count == 0 || gsf_input_read(input, static_cast<size_t>(count), target) != nullptr;
+}
+
+bool IsPackageData(const char* name) {
+    return std::strncmp(name, TABLE_STREAM_MARK_UTF8, std::strlen(TABLE_STREAM_MARK_UTF8)) == 0 ||
+           std::strcmp(name, SUMMARY_INFORMATION_STREAM) == 0;
+}
+
+uint32_t ReadDataStream(GsfInput* child, const char* name, std::vector<COMPOUND_STREAM>& streams) {
+    const gsf_off_t size = gsf_input_size(child);
+    if (size < 0 || static_cast<uint64_t>(size) > MAXIMUM_TABLE_STREAM_SIZE) {
+        AddInstallerMessage("The stream " + TableOfStream(name) + " is too large");
+        return ERR_INVALID_DATA;
+    }
+    COMPOUND_STREAM stream{name, {}};
+    if (!ReadAll(child, size, stream.Bytes)) {
+        AddInstallerMessage("The stream " + TableOfStream(name) + " can't be read");
+        return ERR_INVALID_DATA;
+    }
+    streams.push_back(std::move(stream));
+    return ERR_SUCCESS;
 }
 
 }  // namespace
@@ -92,7 +118,7 @@ uint32_t ReadCompoundFile(const std::string& path, CLASS_ID& classId, std::vecto
     for (int i = 0; i < count; ++i) {
         G_OBJECT<GsfInput> child(gsf_infile_child_by_index(file.get(), i));
         if (!child) return ERR_READ_FAULT;
-        if (GSF_IS_INFILE(child.get()) && gsf_infile_num_children(GSF_INFILE(child.get())) >= 0) {
+        if (IsStorage(child.get())) {
             AddInstallerMessage(std::string("The file holds a storage, ") + gsf_input_name(child.get()));
             return ERR_INVALID_DATA;
         }
@@ -101,6 +127,28 @@ uint32_t ReadCompoundFile(const std::string& path, CLASS_ID& classId, std::vecto
         streams.push_back(std::move(stream));
     }
     return ERR_SUCCESS;
+}
+
+uint32_t ReadPackageStreams(const STRING& path, std::vector<COMPOUND_STREAM>& streams, std::string& problem) {
+    streams.clear();
+    CaptureLibraryMessages();
+    ClearInstallerMessages();
+    G_OBJECT<GsfInfile> file;
+    uint32_t code = OpenForReading(STRING_A(path).Text(), file);
+    const int count = file ? gsf_infile_num_children(file.get()) : 0;
+    for (int i = 0; code == ERR_SUCCESS && i < count; ++i) {
+        // Every child is opened, as the installer opens them: one that can't be is damage.
+        G_OBJECT<GsfInput> child(gsf_infile_child_by_index(file.get(), i));
+        const char* name = child ? gsf_input_name(child.get()) : nullptr;
+        if (name == nullptr) {
+            AddInstallerMessage("Stream " + std::to_string(i + 1) + " can't be opened");
+            code = ERR_INVALID_DATA;
+        } else if (IsPackageData(name) && !IsStorage(child.get())) {
+            code = ReadDataStream(child.get(), name, streams);
+        }
+    }
+    problem = TakeInstallerMessages();
+    return code;
 }
 
 uint32_t ReadCompoundStreamStart(const std::string& path, const std::string& name, uint32_t count, std::string& bytes) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "transform/package_streams.h"
+
 namespace qv {
 
 using CLASS_ID = std::array<uint8_t, 16>;
@@ -14,11 +16,6 @@ using CLASS_ID = std::array<uint8_t, 16>;
 // {000C1082-0000-0000-C000-000000000046}, as it is stored: the class of installer transforms.
 constexpr CLASS_ID TRANSFORM_CLASS_ID = {0x82, 0x10, 0x0C, 0x00, 0x00, 0x00, 0x00, 0x00,
                                          0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
-
-struct COMPOUND_STREAM {
-    std::string Name;  // UTF-8
-    std::string Bytes;
-};
 
 // Writes a compound file of these streams with this class, replacing 'path' only once the new
 // file is complete. 0 or a Win32 error code, with libgsf's detail in the installer's detail.

@@ -76,15 +76,6 @@ std::string FieldText(LibmsiRecord* record, unsigned field) {
     return text ? std::string(text.get()) : std::string();
 }
 
-std::vector<COLUMN> TablesTableColumns() { return {{"Name", COLUMN_VALID | COLUMN_STRING | COLUMN_KEY | 64}}; }
-
-std::vector<COLUMN> ColumnsTableColumns() {
-    return {{"Table", COLUMN_VALID | COLUMN_STRING | COLUMN_KEY | 64},
-            {"Number", COLUMN_VALID | COLUMN_KEY | 2},
-            {"Name", COLUMN_VALID | COLUMN_STRING | 64},
-            {"Type", COLUMN_VALID | 2}};
-}
-
 uint32_t ReadDatabaseContent(LibmsiDatabase* database, DATABASE_CONTENT& content) {
     content.clear();
     uint32_t code = ReadColumns(database, content);

@@ -1,21 +1,13 @@
 #include "transform/posix/summary_information.h"
 
-#include "transform/posix/little_endian.h"
+#include "transform/little_endian.h"
+#include "transform/property_set.h"
 
 namespace qv {
 
 namespace {
 
-constexpr uint16_t BYTE_ORDER_MARK = 0xFFFE;
 constexpr uint32_t WIN32_OS_KIND = 0x00020000;
-constexpr uint32_t VT_I2 = 2;
-constexpr uint32_t VT_I4 = 3;
-constexpr uint32_t VT_LPSTR = 30;
-// {F29F85E0-4FF9-1068-AB91-08002B27B3D9}, as it is stored.
-constexpr unsigned char FMTID_SUMMARY_INFORMATION[16] = {0xE0, 0x85, 0x9F, 0xF2, 0xF9, 0x4F, 0x68, 0x10,
-                                                         0xAB, 0x91, 0x08, 0x00, 0x2B, 0x27, 0xB3, 0xD9};
-constexpr uint32_t HEADER_SIZE = 28;
-constexpr uint32_t SECTION_ENTRY_SIZE = 20;
 
 void PadToFour(std::string& bytes) {
     while (bytes.size() % 4 != 0) bytes += '\0';
@@ -62,13 +54,13 @@ std::string EncodeSummaryInformation(const std::vector<SUMMARY_PROPERTY>& proper
     section += values;
 
     std::string stream;
-    AppendLittleEndian(stream, BYTE_ORDER_MARK, 2);
+    AppendLittleEndian(stream, PROPERTY_SET_BYTE_ORDER, 2);
     AppendLittleEndian(stream, 0, 2);  // format version
     AppendLittleEndian(stream, WIN32_OS_KIND, 4);
     stream.append(16, '\0');  // no class
     AppendLittleEndian(stream, 1, 4);     // one section
-    stream.append(reinterpret_cast<const char*>(FMTID_SUMMARY_INFORMATION), sizeof FMTID_SUMMARY_INFORMATION);
-    AppendLittleEndian(stream, HEADER_SIZE + SECTION_ENTRY_SIZE, 4);
+    stream.append(reinterpret_cast<const char*>(SUMMARY_INFORMATION_FORMAT_ID), sizeof SUMMARY_INFORMATION_FORMAT_ID);
+    AppendLittleEndian(stream, PROPERTY_SET_HEADER_SIZE + PROPERTY_SET_SECTION_ENTRY_SIZE, 4);
     stream += section;
     return stream;
 }

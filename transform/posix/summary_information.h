@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "transform/package_streams.h"
+
 namespace qv {
 
 // Property numbers of the summary information.
@@ -16,8 +18,6 @@ constexpr uint32_t SUMMARY_LAST_AUTHOR = 8;
 constexpr uint32_t SUMMARY_REVISION_NUMBER = 9;
 constexpr uint32_t SUMMARY_PAGE_COUNT = 14;
 constexpr uint32_t SUMMARY_CHARACTER_COUNT = 16;
-
-inline constexpr const char* SUMMARY_INFORMATION_STREAM = "\005SummaryInformation";
 
 struct SUMMARY_PROPERTY {
     enum class KIND { SHORT, LONG, TEXT } Kind;

@@ -1,20 +1,16 @@
 #include "transform/posix/transform_encoding.h"
 
-#include <gsf/gsf-msole-utils.h>
-
-#include "transform/posix/glib_objects.h"
-#include "transform/posix/little_endian.h"
+#include "transform/codepage.h"
+#include "transform/little_endian.h"
 
 namespace qv {
 
 namespace {
 
-constexpr uint32_t LONG_REFERENCES = 0x80000000;  // in the pool's code page word
 constexpr uint32_t SHORT_REFERENCE_LIMIT = 0xFFFF;
 constexpr uint32_t MASK_WHOLE_ROW = 1;
 constexpr uint32_t MASKABLE_COLUMNS = 16;
 constexpr size_t MAXIMUM_WHOLE_ROW_COLUMNS = 255;
-constexpr char16_t TABLE_STREAM_MARK = 0x4840;
 
 void AppendField(std::string& bytes, const COLUMN& column, const FIELD& field, const STRING_POOL& pool) {
     if (column.IsBinary()) {
@@ -29,12 +25,13 @@ void AppendField(std::string& bytes, const COLUMN& column, const FIELD& field, c
     }
 }
 
-// The mask of a changed row, or 0 when a change lies beyond what a mask can name.
+// The mask of a changed row, or 0 when a change lies beyond what a mask can name: past its
+// 16 bits, or in a first column that isn't a key (its bit is the whole-row mark).
 uint32_t ChangeMask(const std::vector<bool>& changed) {
     uint32_t mask = 0;
     for (size_t i = 0; i < changed.size(); ++i) {
         if (!changed[i]) continue;
-        if (i >= MASKABLE_COLUMNS) return 0;
+        if (i == 0 || i >= MASKABLE_COLUMNS) return 0;
         mask |= 1u << i;
     }
     return mask;
@@ -53,65 +50,6 @@ uint32_t RecordMask(const TABLE_CHANGES& table, const ROW_CHANGE& change) {
 bool IsWritten(uint32_t mask, const COLUMN& column, size_t index) {
     return (mask & MASK_WHOLE_ROW) != 0 || column.IsKey() || (index < MASKABLE_COLUMNS && (mask & (1u << index)) != 0);
 }
-
-int MimeDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'Z') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'z') return c - 'a' + 36;
-    if (c == '.') return 62;
-    if (c == '_') return 63;
-    return -1;
-}
-
-void AppendUtf8(std::string& text, char16_t unit) {
-    if (unit < 0x80) {
-        text += static_cast<char>(unit);
-    } else if (unit < 0x800) {
-        text += static_cast<char>(0xC0 | (unit >> 6));
-        text += static_cast<char>(0x80 | (unit & 0x3F));
-    } else {
-        text += static_cast<char>(0xE0 | (unit >> 12));
-        text += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
-        text += static_cast<char>(0x80 | (unit & 0x3F));
-    }
-}
-
-// UTF-8 to a Windows code page, through the same iconv tables libmsi uses for packages.
-class CODEPAGE_CONVERTER {
-public:
-    explicit CODEPAGE_CONVERTER(uint32_t codepage)
-        : Codepage(codepage != 0 ? static_cast<int>(codepage) : gsf_msole_iconv_win_codepage()),
-          Converter(gsf_msole_iconv_open_codepage_for_export(Codepage)) {}
-    CODEPAGE_CONVERTER(const CODEPAGE_CONVERTER&) = delete;
-    CODEPAGE_CONVERTER& operator=(const CODEPAGE_CONVERTER&) = delete;
-    ~CODEPAGE_CONVERTER() {
-        if (IsOpen()) g_iconv_close(Converter);
-    }
-
-    bool Convert(const std::string& text, std::string& converted, std::string& problem) {
-        if (!IsOpen()) {
-            problem = "Code page " + std::to_string(Codepage) + " is not known here";
-            return false;
-        }
-        gsize written = 0;
-        G_ERROR error;
-        G_TEXT result(g_convert_with_iconv(text.data(), static_cast<gssize>(text.size()), Converter, nullptr, &written,
-                                           error.Receive()));
-        if (!result) {
-            problem = "The text \"" + text + "\" has characters that code page " + std::to_string(Codepage) +
-                      " can't hold";
-            return false;
-        }
-        converted.assign(result.get(), written);
-        return true;
-    }
-
-private:
-    bool IsOpen() const { return Converter != reinterpret_cast<GIConv>(-1); }
-
-    int Codepage;
-    GIConv Converter;
-};
 
 }  // namespace
 
@@ -136,11 +74,15 @@ uint32_t STRING_POOL::ReferenceSize() const { return Texts.size() > SHORT_REFERE
 bool STRING_POOL::Encode(uint32_t codepage, std::string& pool, std::string& data, std::string& problem) const {
     pool.clear();
     data.clear();
-    AppendLittleEndian(pool, codepage | (ReferenceSize() == 3 ? LONG_REFERENCES : 0), 4);
-    CODEPAGE_CONVERTER converter(codepage);
+    AppendLittleEndian(pool, codepage | (ReferenceSize() == 3 ? LONG_STRING_REFERENCES : 0), 4);
+    CODEPAGE_TEXT converter(codepage);
     for (size_t i = 0; i < Texts.size(); ++i) {
         std::string bytes;
-        if (!converter.Convert(Texts[i], bytes, problem)) return false;
+        if (!converter.Encode(Texts[i], bytes)) {
+            problem = "The text \"" + Texts[i] + "\" has characters that code page " + std::to_string(codepage) +
+                      " can't hold";
+            return false;
+        }
         const uint32_t length = static_cast<uint32_t>(bytes.size());
         if (length > 0xFFFF) {
             // A long text takes two entries: a null one whose use count holds the high half
@@ -181,27 +123,6 @@ bool EncodeTableChanges(const TABLE_CHANGES& table, const STRING_POOL& pool, std
         }
     }
     return true;
-}
-
-std::string TableStreamName(const std::string& table) {
-    std::string name;
-    AppendUtf8(name, TABLE_STREAM_MARK);
-    for (size_t i = 0; i < table.size(); ++i) {
-        const int first = MimeDigit(table[i]);
-        if (first < 0) {
-            // Outside the packed alphabet: the character stands for itself.
-            name += table[i];
-            continue;
-        }
-        const int second = i + 1 < table.size() ? MimeDigit(table[i + 1]) : -1;
-        if (second < 0) {
-            AppendUtf8(name, static_cast<char16_t>(0x4800 + first));
-        } else {
-            AppendUtf8(name, static_cast<char16_t>(0x3800 + first + (second << 6)));
-            ++i;
-        }
-    }
-    return name;
 }
 
 }  // namespace qv

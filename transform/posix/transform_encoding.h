@@ -44,8 +44,4 @@ void AddTexts(const TABLE_CHANGES& table, STRING_POOL& pool);
 bool EncodeTableChanges(const TABLE_CHANGES& table, const STRING_POOL& pool, std::string& stream,
                         std::string& problem);
 
-// The installer's name for a table's stream, as UTF-8: the mark U+4840, then the name's
-// letters, digits, '.' and '_' packed two to a character.
-std::string TableStreamName(const std::string& table);
-
 }  // namespace qv

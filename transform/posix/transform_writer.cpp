@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "transform/little_endian.h"
 #include "transform/posix/compound_file.h"
 #include "transform/posix/database_content.h"
 #include "transform/posix/libmsi_query.h"
@@ -15,19 +16,11 @@ namespace qv {
 
 namespace {
 
-constexpr const char* STRING_POOL_TABLE = "_StringPool";
-constexpr const char* STRING_DATA_TABLE = "_StringData";
-
 uint32_t ReadCodepage(const std::string& packagePath, uint32_t& codepage) {
     std::string start;
-    const uint32_t code = ReadCompoundStreamStart(packagePath, TableStreamName(STRING_POOL_TABLE), 4, start);
+    const uint32_t code = ReadCompoundStreamStart(packagePath, TableStreamName(STRING_POOL_TABLE), 8, start);
     if (code != ERR_SUCCESS) return code;
-    codepage = 0;
-    for (size_t i = 0; i < start.size(); ++i) {
-        codepage |= static_cast<uint32_t>(static_cast<uint8_t>(start[i])) << (8 * i);
-    }
-    // The top bit says how wide string references are, not which code page.
-    codepage &= 0x7FFFFFFF;
+    codepage = PoolCodepage(start);
     return ERR_SUCCESS;
 }
 
@@ -52,16 +45,30 @@ struct PACKAGE_FACTS {
     std::string UpgradeCode;
 };
 
+// libmsi gives a property's value only when it has the type asked for; otherwise what it
+// returns is undefined, so the type is asked first.
+std::string SummaryText(LibmsiSummaryInfo* summary, LibmsiProperty property) {
+    G_ERROR error;
+    if (libmsi_summary_info_get_property_type(summary, property, error.Receive()) != LIBMSI_PROPERTY_TYPE_STRING) return {};
+    const gchar* text = libmsi_summary_info_get_string(summary, property, error.Receive());
+    return text != nullptr && !error ? text : "";
+}
+
+// A number absent or of another type counts as 0.
+int32_t SummaryNumber(LibmsiSummaryInfo* summary, LibmsiProperty property) {
+    G_ERROR error;
+    if (libmsi_summary_info_get_property_type(summary, property, error.Receive()) != LIBMSI_PROPERTY_TYPE_INT) return 0;
+    const gint number = libmsi_summary_info_get_int(summary, property, error.Receive());
+    return error ? 0 : std::max(0, number);
+}
+
 uint32_t ReadPackageFacts(LibmsiDatabase* database, PACKAGE_FACTS& facts) {
     G_ERROR error;
     G_OBJECT<LibmsiSummaryInfo> summary(libmsi_summary_info_new(database, 0, error.Receive()));
     if (!summary) return InstallerCodeFromError(error.Get());
-    const gchar* templateText = libmsi_summary_info_get_string(summary.get(), LIBMSI_PROPERTY_TEMPLATE, nullptr);
-    facts.Template = templateText != nullptr ? templateText : "";
-    // An absent number reads as an error; it then counts as 0.
-    G_ERROR ignored;
-    facts.PageCount = std::max(0, libmsi_summary_info_get_int(summary.get(), LIBMSI_PROPERTY_VERSION, ignored.Receive()));
-    facts.Codepage = std::max(0, libmsi_summary_info_get_int(summary.get(), LIBMSI_PROPERTY_CODEPAGE, ignored.Receive()));
+    facts.Template = SummaryText(summary.get(), LIBMSI_PROPERTY_TEMPLATE);
+    facts.PageCount = SummaryNumber(summary.get(), LIBMSI_PROPERTY_VERSION);
+    facts.Codepage = SummaryNumber(summary.get(), LIBMSI_PROPERTY_CODEPAGE);
 
     uint32_t code = ReadProperty(database, "ProductCode", facts.ProductCode);
     if (code == ERR_SUCCESS) code = ReadProperty(database, "ProductVersion", facts.ProductVersion);
