@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "identity/identity_protocol.h"
+#include "directory/directory_cache.h"
+#include "directory/directory_guard.h"
 #include "identity/identity_request.h"
 #include "platform/os_version.h"
 #include "tests/directory/fake_directory_access.h"
@@ -166,6 +168,17 @@ TEST_F(IdentityRequestTest, AccountsAreNamedByTheirDomainsNetbiosNameWhenTheDire
     EXPECT_EQ(Utf8(AccountNameForReport(u"CORP.EXAMPLE.COM\\bob", binding)), "CORP.EXAMPLE\\bob");
     EXPECT_EQ(Utf8(AccountNameForReport(u"bob", binding)), "bob");
     EXPECT_TRUE(AccountNameForReport(nullptr, binding).IsEmpty());
+    // A directory that cannot be reached once the answer has aged never changes the name a
+    // user goes by.
+    uint64_t now = 1000;
+    DirectoryCache().Configure(DIRECTORY_CACHE_AGE_MILLISECONDS, DIRECTORY_CACHE_ENTRIES, [&now] { return now; });
+    EXPECT_EQ(Utf8(AccountNameForReport(u"THREEBEESCO.COM\\a-jbrown", binding)), "3B\\a-jbrown");
+    now += DIRECTORY_CACHE_AGE_MILLISECONDS;
+    directory.InitFailure = 0x8007203A;
+    EXPECT_EQ(Utf8(AccountNameForReport(u"THREEBEESCO.COM\\a-jbrown", binding)), "3B\\a-jbrown");
+    directory.InitFailure = 0;
+    DirectoryCache().Configure(DIRECTORY_CACHE_AGE_MILLISECONDS, DIRECTORY_CACHE_ENTRIES);
+    ResetDirectoryGuard();  // the failure paused look-ups
 
     // The Kerberos and the NTLM form of one user make one request, and the logoff reads it back.
     IDENTITY_REQUEST kerberos, ntlm;
