@@ -11,6 +11,8 @@
 
 namespace qv {
 
+class LOGON_FILTER_SLOT;
+
 struct DUMP_SWITCHES {
     bool DumpPertinent = false;
     bool DumpNonPertinent = false;
@@ -29,6 +31,8 @@ struct EVENT_LOG_CONTEXT {
     std::function<uint32_t()> HeartbeatInterval = [] { return DEFAULT_HEARTBEAT_MS; };
     // Where the table sizes are written after each expiry run; null or not open: nowhere.
     const REGISTRY_KEY* StatisticsKey = nullptr;
+    // The administrator's filters, read at each logon; null: none.
+    LOGON_FILTER_SLOT* LogonFilters = nullptr;
 };
 
 }  // namespace qv

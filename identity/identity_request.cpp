@@ -6,6 +6,7 @@
 #include "base/program_version.h"
 #include "directory/directory.h"
 #include "identity/identity_protocol.h"
+#include "identity/report_sink.h"
 #include "platform/os_version.h"
 #include "support/debug_log.h"
 #include "support/format.h"
@@ -187,6 +188,7 @@ bool IdentityReportLogon(IDENTITY_REQUEST& request, const IP_ADDRESS& address, c
     }
 
     if (!EncodeIdentityRequest(request, address, computer, user, groups)) return false;
+    if (REPORT_SINK* sink = CurrentReportSink()) return sink->Take(REPORT_KIND_LOGON, request);
     return SendIdentityRequest(u"IdentityReportLogon", request.Request.Data(), request.Length());
 }
 
@@ -273,18 +275,30 @@ bool IdentityReportHeartbeat(IDENTITY_REQUEST& request) {
     DebugLog(u"IdentityReportHeartbeat: Request length = %lu", request.Length());
     if (request.KindField == NO_FIELD || request.KindField >= request.Length()) return false;
     request.Request.Data()[request.KindField] = REPORT_KIND_HEARTBEAT;
+    if (REPORT_SINK* sink = CurrentReportSink()) return sink->Take(REPORT_KIND_HEARTBEAT, request);
     return SendIdentityRequest(u"IdentityReportHeartbeat", request.Request.Data(), request.Length());
 }
 
-STRING RequestUserName(const IDENTITY_REQUEST& request) {
-    STRING userName;
-    if (request.UserNameField == NO_FIELD || request.UserNameField + 2 > request.Length()) return userName;
-    const uint8_t* field = request.Request.Data() + request.UserNameField;
+namespace {
+
+// The wire string at a field position: a big-endian count, then the units.
+STRING RequestString(const IDENTITY_REQUEST& request, uint32_t position) {
+    STRING text;
+    if (position == NO_FIELD || position + 2 > request.Length()) return text;
+    const uint8_t* field = request.Request.Data() + position;
     const uint32_t count = (uint32_t{field[0]} << 8) | field[1];
-    if (request.UserNameField + 2 + 2 * count > request.Length()) return userName;
-    userName = STRING(count);
-    std::memcpy(userName.Buffer(), field + 2, 2 * count);
-    return userName;
+    if (position + 2 + 2 * count > request.Length()) return text;
+    text = STRING(count);
+    std::memcpy(text.Buffer(), field + 2, 2 * count);
+    return text;
+}
+
+}  // namespace
+
+STRING RequestUserName(const IDENTITY_REQUEST& request) { return RequestString(request, request.UserNameField); }
+
+STRING RequestComputerName(const IDENTITY_REQUEST& request) {
+    return RequestString(request, request.ComputerNameField);
 }
 
 STRING RequestAddressText(const IDENTITY_REQUEST& request) {
@@ -314,6 +328,7 @@ bool IdentityReportLogoff(IDENTITY_REQUEST& request) {
     request.Request.Data()[request.KindField] = REPORT_KIND_LOGOFF;
     DebugLog(u"IdentityReportLogoff: NtUserName = \"%s\", IpAddress = \"%s\", Request length = %lu",
              RequestUserName(request), RequestAddressText(request), request.Length());
+    if (REPORT_SINK* sink = CurrentReportSink()) return sink->Take(REPORT_KIND_LOGOFF, request);
     return SendIdentityRequest(u"IdentityReportLogoff", request.Request.Data(), request.Length());
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "base/string.h"
 #include "platform/registry.h"
@@ -18,10 +19,17 @@ bool ReadRegistryDword(const REGISTRY_KEY& key, const char16_t* name, uint32_t& 
 bool ReadRegistryString(const REGISTRY_KEY& key, const char16_t* name, STRING& value);
 // The text of a value's bytes by the same rules, for a caller that has read them already.
 bool RegistryTextFromBytes(uint32_t type, const uint8_t* data, uint32_t size, STRING& value);
+// The strings of a REG_MULTI_SZ, in order, empty ones left out; a REG_SZ or REG_EXPAND_SZ
+// reads as its one text (none when empty). Another type fails with 1804; a value of more than
+// 'maximumBytes' fails with 13 (invalid data) without being read.
+bool ReadRegistryStrings(const REGISTRY_KEY& key, const char16_t* name, uint32_t maximumBytes,
+                         std::vector<STRING>& values);
 bool RegistryValueExists(const REGISTRY_KEY& key, const char16_t* name);
 bool WriteRegistryDword(const REGISTRY_KEY& key, const char16_t* name, uint32_t value);
 // REG_SZ including the terminating NUL.
 bool WriteRegistryString(const REGISTRY_KEY& key, const char16_t* name, const char16_t* text);
+// REG_MULTI_SZ: each text with its terminator, then the list's own terminator.
+bool WriteRegistryStrings(const REGISTRY_KEY& key, const char16_t* name, const std::vector<STRING>& values);
 // A missing value counts as deleted.
 bool DeleteRegistryValue(const REGISTRY_KEY& key, const char16_t* name);
 

@@ -93,6 +93,17 @@ const char16_t* ParseCommandLine(COMMAND_LINE& line, const char16_t* const* argu
             else if (Is(value, u"TCPS")) line.Protocol = PROTOCOL_SECURE_TCP;
             else if (Is(value, u"TCP")) line.Protocol = PROTOCOL_TCP;
             else return value;
+        } else if (Is(name, u"IGNORE_USERS")) {
+            if ((line.IgnoreUsers = TakeValue(argument, end)) == nullptr) return name;
+        } else if (Is(name, u"INCLUDE_NETWORKS")) {
+            if ((line.IncludeNetworks = TakeValue(argument, end)) == nullptr) return name;
+        } else if (Is(name, u"EXCLUDE_NETWORKS")) {
+            if ((line.ExcludeNetworks = TakeValue(argument, end)) == nullptr) return name;
+        } else if (Is(name, u"REPLAY")) {
+            const char16_t* value = TakeValue(argument, end);
+            if (value == nullptr) return name;
+            if (value[0] == 0) return value;
+            line.ReplayFile = value;
         } else if (Is(name, u"REPORT_IDENTITY")) {
             line.ReportMode = line.ReportIdentity = true;
         } else if (Is(name, u"REPORT_HEARTBEAT")) {
@@ -158,7 +169,8 @@ void ApplyDebugOutputMode(const COMMAND_LINE& line) {
     const CHOSEN_MODE chosen = ChooseMode(line.CommandLineMode, line.RegistryMode, line.EnvironmentMode);
     SetLogRenameSchedule(0, 1);
     SetDebugOutputMode(chosen.Mode);
-    SetLogPath(LOG_PATH_PROGRAM, u"Quorvane", LOG_PATH_DEFAULT);
+    // A dry run keeps its own log, so that it never overwrites the running service's.
+    SetLogPath(LOG_PATH_PROGRAM, line.ReplayFile != nullptr ? u"QuorvaneReplay" : u"Quorvane", LOG_PATH_DEFAULT);
     LogArguments(line.Arguments, static_cast<uint32_t>(line.ArgumentsEnd - line.Arguments));
     LogDebugOutputMode(chosen.Mode, chosen.Source, chosen.Name);
 }

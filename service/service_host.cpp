@@ -10,6 +10,7 @@
 #include "platform/registry_values.h"
 #include "platform/thread.h"
 #include "service/command_line.h"
+#include "service/filter_settings.h"
 #include "service/settings.h"
 #include "service/version.h"
 #include "support/debug_log.h"
@@ -107,6 +108,7 @@ EVENT_LOG_CONTEXT ServiceEventLogContext() {
     context.LogonTimeToLive = [] { return Settings().LogonTimeToLive.load(); };
     context.HeartbeatInterval = [] { return Settings().HeartbeatInterval.load(); };
     context.StatisticsKey = &StatisticsKey();
+    context.LogonFilters = &LogonFilters();
     return context;
 }
 

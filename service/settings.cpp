@@ -6,6 +6,7 @@
 #include "platform/error_text.h"
 #include "platform/last_error.h"
 #include "platform/registry_values.h"
+#include "service/filter_settings.h"
 #include "service/service_host.h"
 #include "support/debug_log.h"
 #include "support/event_reporter.h"
@@ -175,6 +176,7 @@ bool LoadSettings(const COMMAND_LINE& line, const REGISTRY_KEY& key) {
                 settings.HeartbeatInterval);
     LoadMinutes(key, LOGON_TTL, DEFAULT_LOGON_TTL_MINUTES, u"Logon time-to-live = %lu (minutes)",
                 settings.LogonTimeToLive);
+    LoadFilterSettings(line, key);
     return loaded;
 }
 
@@ -235,6 +237,7 @@ void ReloadSettings(COMMAND_LINE& line, const REGISTRY_KEY& key) {
         ReloadMinutes(key, HEARTBEAT, u"Heartbeat interval = %lu (minutes)", settings.HeartbeatInterval);
         ReloadMinutes(key, LOGON_TTL, u"Logon time-to-live = %lu (minutes)", settings.LogonTimeToLive);
     }
+    ReloadFilterSettings(key);
     if (connectionChanged) SettingsChangedEvent().Set();
 }
 
