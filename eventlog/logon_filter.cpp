@@ -6,6 +6,8 @@ namespace qv {
 
 namespace {
 
+std::atomic<uint64_t> LastVersion{0};
+
 template <typename LIST>
 void Build(LIST& list, const char16_t* name, const std::vector<STRING>& entries, std::vector<FILTER_PROBLEM>& problems) {
     for (const STRING& entry : entries) {
@@ -57,6 +59,7 @@ void LOGON_FILTER_SLOT::Replace(std::shared_ptr<const LOGON_FILTER> filter) {
     if (filter != nullptr && !filter->IsEmpty()) Used = true;
     std::lock_guard<std::mutex> guard(Lock);
     Filter = std::move(filter);
+    FilterVersion.store(LastVersion.fetch_add(1) + 1, std::memory_order_release);
 }
 
 }  // namespace qv

@@ -82,6 +82,9 @@ public:
     // Null when no filter was ever set.
     std::shared_ptr<const LOGON_FILTER> Current() const;
     void Replace(std::shared_ptr<const LOGON_FILTER> filter);
+    // Changes with each Replace, to a number no other Replace of any slot gave: a reader that
+    // keeps the filter it got checks this instead of taking the lock at every logon.
+    uint64_t Version() const { return FilterVersion.load(std::memory_order_acquire); }
 
     void CountPassedOver() { PassedOver.fetch_add(1); }
     uint32_t PassedOverCount() const { return PassedOver.load(); }
@@ -92,6 +95,7 @@ public:
 private:
     mutable std::mutex Lock;
     std::shared_ptr<const LOGON_FILTER> Filter;
+    std::atomic<uint64_t> FilterVersion{0};
     std::atomic<uint32_t> PassedOver{0};
     std::atomic<bool> Used{false};
 };

@@ -29,24 +29,40 @@ STRING ReportedDomain(const STRING& userName) {
     return length < reported.Length() ? STRING(text, length) : STRING();
 }
 
+// The filter in force as this thread last took it from its slot, taken again only when the
+// slot's filter was replaced since: most logons pay one atomic read for it.
+const LOGON_FILTER* FilterInForce(const LOGON_FILTER_SLOT& slot) {
+    thread_local const LOGON_FILTER_SLOT* takenFrom = nullptr;
+    thread_local uint64_t takenVersion = 0;
+    thread_local std::shared_ptr<const LOGON_FILTER> taken;
+    const uint64_t version = slot.Version();
+    if (takenFrom != &slot || takenVersion != version) {
+        taken = slot.Current();
+        takenFrom = &slot;
+        takenVersion = version;
+    }
+    return taken.get();
+}
+
 }  // namespace
 
 bool PassedOverByFilters(EVENT_LOG& log, const char16_t* handler, uint32_t recordNumber, const char16_t* domain,
                          const char16_t* name, const IP_ADDRESS& address, const char16_t* addressText) {
     LOGON_FILTER_SLOT* slot = log.LogonFilters();
     if (slot == nullptr) return false;
-    const std::shared_ptr<const LOGON_FILTER> filter = slot->Current();
+    const LOGON_FILTER* filter = FilterInForce(*slot);
     if (filter == nullptr || filter->IsEmpty()) return false;
 
-    const STRING userName = DomainAndName(domain, name);
     FILTERED_LOGON logon{domain, name, nullptr, &address};
     STRING otherDomain;
     if (filter->FiltersAccounts() && HasDot(domain)) {
-        otherDomain = ReportedDomain(userName);
+        otherDomain = ReportedDomain(DomainAndName(domain, name));
         if (!otherDomain.IsEmpty()) logon.OtherDomain = otherDomain.Text();
     }
     PASS_OVER why;
     if (!filter->PassesOver(logon, why)) return false;
+
+    const STRING userName = DomainAndName(domain, name);
 
     slot->CountPassedOver();
     if (why.Entry != nullptr) {

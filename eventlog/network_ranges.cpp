@@ -204,21 +204,24 @@ bool NETWORK_RANGES::Add(const STRING& given, STRING& problem) {
     range.Last = {address.Bits.High | (all.High & ~mask.High), address.Bits.Low | (all.Low & ~mask.Low)};
     range.Entry = static_cast<uint32_t>(Entries.size());
     Entries.emplace_back(entry.data(), static_cast<uint32_t>(entry.size()));
-    (address.Version == 4 ? V4 : V6).push_back(range);
+    (address.Version == 4 ? V4 : V6).Ranges.push_back(range);
     return true;
 }
 
-void NETWORK_RANGES::Link(std::vector<RANGE>& ranges) {
+void NETWORK_RANGES::Link(FAMILY& family) {
+    std::vector<RANGE>& ranges = family.Ranges;
     // Wider ranges before the ranges they hold.
     std::sort(ranges.begin(), ranges.end(), [](const RANGE& a, const RANGE& b) {
         if (a.First < b.First || b.First < a.First) return a.First < b.First;
         return b.Last < a.Last;
     });
     std::vector<int32_t> open;  // the ranges that hold the current one, widest first
+    family.Firsts.clear();
     for (size_t i = 0; i < ranges.size(); ++i) {
         while (!open.empty() && ranges[static_cast<size_t>(open.back())].Last < ranges[i].First) open.pop_back();
         ranges[i].Parent = open.empty() ? -1 : open.back();
         open.push_back(static_cast<int32_t>(i));
+        family.Firsts.push_back(ranges[i].First);
     }
 }
 
@@ -227,12 +230,12 @@ void NETWORK_RANGES::Seal() {
     Link(V6);
 }
 
-const STRING* NETWORK_RANGES::Find(const std::vector<RANGE>& ranges, const ADDRESS_BITS& address) const {
+const STRING* NETWORK_RANGES::Find(const FAMILY& family, const ADDRESS_BITS& address) const {
     // The last range that starts at or before the address; if it ends before it, only a range
     // that holds that one can hold the address.
-    auto after = std::upper_bound(ranges.begin(), ranges.end(), address,
-                                  [](const ADDRESS_BITS& value, const RANGE& range) { return value < range.First; });
-    int32_t index = static_cast<int32_t>(after - ranges.begin()) - 1;
+    const auto after = std::upper_bound(family.Firsts.begin(), family.Firsts.end(), address);
+    int32_t index = static_cast<int32_t>(after - family.Firsts.begin()) - 1;
+    const std::vector<RANGE>& ranges = family.Ranges;
     while (index >= 0 && ranges[static_cast<size_t>(index)].Last < address) index = ranges[static_cast<size_t>(index)].Parent;
     return index >= 0 ? &Entries[ranges[static_cast<size_t>(index)].Entry] : nullptr;
 }

@@ -57,12 +57,18 @@ private:
         uint32_t Entry = 0;
         int32_t Parent = -1;
     };
-    static void Link(std::vector<RANGE>& ranges);
-    const STRING* Find(const std::vector<RANGE>& ranges, const ADDRESS_BITS& address) const;
+    // The ranges of one family in order, and their first addresses side by side: the search
+    // reads only those, which stay in the cache.
+    struct FAMILY {
+        std::vector<RANGE> Ranges;
+        std::vector<ADDRESS_BITS> Firsts;
+    };
+    static void Link(FAMILY& family);
+    const STRING* Find(const FAMILY& family, const ADDRESS_BITS& address) const;
 
     std::vector<STRING> Entries;  // as given, for messages
-    std::vector<RANGE> V4;
-    std::vector<RANGE> V6;
+    FAMILY V4;
+    FAMILY V6;
 };
 
 }  // namespace qv

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/format.h"
 #include "tests/test_text.h"
 
 namespace qv {
@@ -66,6 +67,19 @@ TEST(AccountPatternsTest, EntriesMatchTheAccountInAnyOfItsFormsWithoutCaseAndWit
     // Going back over many stars stays quick and right.
     EXPECT_TRUE(WildcardMatch(u"*A*A*A*A*A*B", 12, u"AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAB", 42));
     EXPECT_FALSE(WildcardMatch(u"*A*A*A*A*A*B", 12, u"AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA", 42));
+}
+
+TEST(AccountPatternsTest, ThousandsOfNamesAreEachFoundOnceAndRepeatsKeepTheirFirstEntry) {
+    ACCOUNT_PATTERNS patterns;
+    STRING problem;
+    for (uint32_t i = 0; i < 5000; ++i) ASSERT_TRUE(patterns.Add(Format(u"CORP\\svc%05lu", i), problem));
+    ASSERT_TRUE(patterns.Add(STRING(u"corp\\SVC00007"), problem));
+    for (uint32_t i = 0; i < 5000; ++i) {
+        const STRING name = Format(u"svc%05lu", i);
+        ASSERT_EQ(Matched(patterns, u"corp", name.Text()), "CORP\\" + Utf8(name));
+    }
+    EXPECT_EQ(Matched(patterns, u"CORP", u"svc05000"), "");
+    EXPECT_EQ(Matched(patterns, u"OTHER", u"svc00001"), "");
 }
 
 TEST(AccountPatternsTest, AnEntryThatCanNameNoAccountIsRefusedWithItsReason) {
