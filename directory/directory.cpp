@@ -1,8 +1,10 @@
 #include "directory/directory.h"
 
 #include <atomic>
+#include <string>
 
 #include "directory/directory_cache.h"
+#include "directory/directory_guard.h"
 #include "platform/error_text.h"
 #include "platform/resource_string.h"
 
@@ -27,6 +29,14 @@ uint32_t AdsErrorString(uint32_t code) {
     return 0;
 }
 
+// 0 to 15 for a hex digit, else -1.
+int HexDigitValue(char16_t unit) {
+    if (unit >= u'0' && unit <= u'9') return unit - u'0';
+    if (unit >= u'a' && unit <= u'f') return unit - u'a' + 10;
+    if (unit >= u'A' && unit <= u'F') return unit - u'A' + 10;
+    return -1;
+}
+
 }  // namespace
 
 void DIRECTORY_BINDING::SetServer(const char16_t* server, const char16_t* user, const char16_t* password) {
@@ -48,11 +58,21 @@ STRING AdsErrorText(uint32_t code) {
 
 STRING GetOuPath(const char16_t* dn) {
     // Components end at a comma that no backslash escapes; an escaped character belongs to
-    // the value ("OU=Sales\, East" is the OU "Sales, East").
+    // the value ("OU=Sales\, East" is the OU "Sales, East"), and escaped hex pairs are the
+    // bytes of UTF-8 text ("OU=Caf\C3\A9" is the OU "Café").
     STRING path;
     std::u16string attribute, value;
+    std::string escapedBytes;
     bool inValue = false;
+    auto target = [&]() -> std::u16string& { return inValue ? value : attribute; };
+    auto takeEscapedBytes = [&] {
+        if (escapedBytes.empty()) return;
+        STRING decoded{STRING_A(escapedBytes.data(), static_cast<uint32_t>(escapedBytes.size()))};
+        target().append(decoded.Text(), decoded.Length());
+        escapedBytes.clear();
+    };
     auto endComponent = [&] {
+        takeEscapedBytes();
         if (inValue && attribute.size() == 2 && (attribute[0] == u'O' || attribute[0] == u'o') &&
             (attribute[1] == u'U' || attribute[1] == u'u')) {
             std::u16string joined(path.Text(), path.Length());
@@ -66,13 +86,24 @@ STRING GetOuPath(const char16_t* dn) {
     };
     for (const char16_t* at = dn ? dn : u""; *at; ++at) {
         if (*at == u'\\' && at[1] != 0) {
-            (inValue ? value : attribute) += *++at;
-        } else if (*at == u',') {
+            const int high = HexDigitValue(at[1]);
+            const int low = high >= 0 ? HexDigitValue(at[2]) : -1;
+            if (low >= 0) {
+                escapedBytes += static_cast<char>(high * 16 + low);
+                at += 2;
+                continue;
+            }
+            takeEscapedBytes();
+            target() += *++at;
+            continue;
+        }
+        takeEscapedBytes();
+        if (*at == u',') {
             endComponent();
         } else if (*at == u'=' && !inValue) {
             inValue = true;
         } else {
-            (inValue ? value : attribute) += *at;
+            target() += *at;
         }
     }
     endComponent();
@@ -87,6 +118,7 @@ DIRECTORY_ACCESS& CurrentDirectoryAccess() {
 void SetDirectoryAccess(DIRECTORY_ACCESS* access) {
     InstalledAccess.store(access);
     DirectoryCache().Clear();
+    ResetDirectoryGuard();
 }
 
 }  // namespace qv

@@ -77,7 +77,7 @@ STRING AdsErrorText(uint32_t code);
 
 DIRECTORY_ACCESS& CurrentDirectoryAccess();
 // Installs another directory (tests); null puts the platform's back. Either way the cache of
-// earlier answers is emptied.
+// earlier answers is emptied and a pause of look-ups ends.
 void SetDirectoryAccess(DIRECTORY_ACCESS* access);
 
 }  // namespace qv

@@ -1,5 +1,6 @@
 #include "directory/directory_cache.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace qv {
@@ -21,6 +22,44 @@ void DIRECTORY_CACHE::StoreTranslation(const std::u16string& key, const STRING& 
     if (MaximumAge != 0) Translations.Store(key, result, Now(), Capacity);
 }
 
+bool DIRECTORY_CACHE::FindFailure(const std::u16string& key, DIRECTORY_FAILURE& failure) {
+    std::lock_guard lock(Lock);
+    return Failures.Find(key, Now(), FailureAge, failure);
+}
+
+void DIRECTORY_CACHE::StoreFailure(const std::u16string& key, const DIRECTORY_FAILURE& failure) {
+    std::lock_guard lock(Lock);
+    if (FailureAge != 0) Failures.Store(key, failure, Now(), Capacity);
+}
+
+namespace {
+
+std::u16string DomainKey(const char16_t* dnsDomain) {
+    std::u16string key;
+    for (const char16_t* at = dnsDomain ? dnsDomain : u""; *at; ++at) {
+        key += (*at >= u'a' && *at <= u'z') ? static_cast<char16_t>(*at - u'a' + u'A') : *at;
+    }
+    return key;
+}
+
+}  // namespace
+
+bool DIRECTORY_CACHE::FindDomain(const char16_t* dnsDomain, STRING& netbiosName) {
+    std::lock_guard lock(Lock);
+    auto found = Domains.find(DomainKey(dnsDomain));
+    if (found == Domains.end()) return false;
+    netbiosName = found->second;
+    return true;
+}
+
+void DIRECTORY_CACHE::StoreDomain(const char16_t* dnsDomain, const STRING& netbiosName) {
+    std::lock_guard lock(Lock);
+    std::u16string key = DomainKey(dnsDomain);
+    // A forest has a handful of domains; a full table keeps the names it has.
+    if (Domains.size() >= DIRECTORY_CACHE_DOMAINS && Domains.find(key) == Domains.end()) return;
+    Domains[key] = netbiosName;
+}
+
 std::shared_ptr<OBJECT_PROPERTIES> DIRECTORY_CACHE::FindObject(const std::u16string& key) {
     std::lock_guard lock(Lock);
     std::shared_ptr<OBJECT_PROPERTIES> properties;
@@ -36,21 +75,26 @@ void DIRECTORY_CACHE::StoreObject(const std::u16string& key, const std::shared_p
 void DIRECTORY_CACHE::Clear() {
     std::lock_guard lock(Lock);
     Translations.Clear();
+    Failures.Clear();
     Objects.Clear();
+    Domains.clear();
 }
 
 void DIRECTORY_CACHE::Configure(uint64_t maximumAgeMilliseconds, size_t capacity, std::function<uint64_t()> clock) {
     std::lock_guard lock(Lock);
     MaximumAge = maximumAgeMilliseconds;
+    FailureAge = std::min(maximumAgeMilliseconds, DIRECTORY_CACHE_FAILURE_AGE_MILLISECONDS);
     Capacity = capacity;
     Clock = std::move(clock);
     Translations.Clear();
+    Failures.Clear();
     Objects.Clear();
+    Domains.clear();
 }
 
 size_t DIRECTORY_CACHE::Size() {
     std::lock_guard lock(Lock);
-    return Translations.Size() + Objects.Size();
+    return Translations.Size() + Failures.Size() + Objects.Size();
 }
 
 DIRECTORY_CACHE& DirectoryCache() {

@@ -3,6 +3,7 @@
 
 #include "directory/directory.h"
 #include "directory/directory_cache.h"
+#include "directory/directory_guard.h"
 #include "support/debug_log.h"
 #include "support/format.h"
 
@@ -36,7 +37,7 @@ private:
             }
         }
         if (!Opened) {
-            uint32_t code = CurrentDirectoryAccess().OpenObject(Path.Text(), HasCredentials ? User.Text() : nullptr,
+            uint32_t code = GuardedDirectoryAccess().OpenObject(Path.Text(), HasCredentials ? User.Text() : nullptr,
                                                                 HasCredentials ? Password.Text() : nullptr, Flags, Opened);
             if (code != 0 || !Opened) return code != 0 ? code : E_ADS_UNKNOWN_OBJECT;
         }
@@ -90,8 +91,10 @@ std::unique_ptr<DIRECTORY_OBJECT> OpenObject(const char16_t* kindLabel, const ch
     std::shared_ptr<OBJECT_PROPERTIES> properties = DirectoryCache().FindObject(key);
     if (properties) return std::make_unique<CACHED_OBJECT>(properties, nullptr, path, user, password, flags);
 
+    // While look-ups pause, what the cache cannot answer fails without a line.
+    if (DirectoryPaused()) return nullptr;
     std::unique_ptr<DIRECTORY_OBJECT> opened;
-    uint32_t code = CurrentDirectoryAccess().OpenObject(path.Text(), user, password, flags, opened);
+    uint32_t code = GuardedDirectoryAccess().OpenObject(path.Text(), user, password, flags, opened);
     if (code == 0 && !opened) code = E_ADS_UNKNOWN_OBJECT;
     if (code != 0) {
         if (wasEscaped) {

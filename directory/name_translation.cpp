@@ -1,8 +1,11 @@
 // Translations between name forms through the directory's name translator.
 #include <string>
 
+#include "base/error_codes.h"
+
 #include "directory/directory.h"
 #include "directory/directory_cache.h"
+#include "directory/directory_guard.h"
 #include "platform/last_error.h"
 #include "support/debug_log.h"
 #include "support/format.h"
@@ -47,35 +50,50 @@ uint32_t InitializeTranslator(NAME_TRANSLATOR& translator, const DIRECTORY_BINDI
                              binding.Password.Text());
 }
 
-uint32_t Translate(uint32_t fromType, const char16_t* name, uint32_t toType, const DIRECTORY_BINDING& binding,
-                   STRING& result) {
-    const char16_t* label = NameTypeLabel(fromType);
-    std::unique_ptr<NAME_TRANSLATOR> translator;
-    uint32_t code = CurrentDirectoryAccess().CreateNameTranslator(translator);
-    if (code != 0 || !translator) {
-        DebugLog(u"%s name = \"%s\".\n    Unable to create IADsNameTranslate object.\n    %s. Error code = %#lx.", label,
-                 name, AdsErrorText(code), code);
-        return code;
+// The step of a translation that failed, for its line.
+enum class TRANSLATION_STEP : uint32_t { CREATE, INITIALIZE, SET, GET };
+
+void LogTranslationFailure(TRANSLATION_STEP step, const char16_t* label, const char16_t* name, uint32_t code) {
+    switch (step) {
+        case TRANSLATION_STEP::CREATE:
+            DebugLog(u"%s name = \"%s\".\n    Unable to create IADsNameTranslate object.\n    %s. Error code = %#lx.",
+                     label, name, AdsErrorText(code), code);
+            break;
+        case TRANSLATION_STEP::INITIALIZE:
+            DebugLog(u"%s name = \"%s\".\n    Unable to initialize IADsNameTranslate.\n    %s. Error code = %#lx.",
+                     label, name, AdsErrorText(code), code);
+            break;
+        case TRANSLATION_STEP::SET:
+            DebugLog(u"IADsNameTranslate::Set failed.\n    %s name = \"%s\".\n    %s. Error code = %#lx.", label, name,
+                     AdsErrorText(code), code);
+            break;
+        case TRANSLATION_STEP::GET:
+            DebugLog(u"IADsNameTranslate::Get failed.\n    %s name = \"%s\".\n    %s. Error code = %#lx.", label, name,
+                     AdsErrorText(code), code);
+            break;
     }
-    code = InitializeTranslator(*translator, binding);
-    if (code != 0) {
-        DebugLog(u"%s name = \"%s\".\n    Unable to initialize IADsNameTranslate.\n    %s. Error code = %#lx.", label,
-                 name, AdsErrorText(code), code);
-        return code;
-    }
-    code = translator->Set(fromType, name);
-    if (code != 0) {
-        DebugLog(u"IADsNameTranslate::Set failed.\n    %s name = \"%s\".\n    %s. Error code = %#lx.", label, name,
-                 AdsErrorText(code), code);
-        return code;
-    }
-    code = translator->Get(toType, result);
-    if (code != 0) {
-        DebugLog(u"IADsNameTranslate::Get failed.\n    %s name = \"%s\".\n    %s. Error code = %#lx.", label, name,
-                 AdsErrorText(code), code);
-    }
-    return code;
 }
+
+uint32_t Translate(uint32_t fromType, const char16_t* name, uint32_t toType, const DIRECTORY_BINDING& binding,
+                   STRING& result, TRANSLATION_STEP& step) {
+    std::unique_ptr<NAME_TRANSLATOR> translator;
+    step = TRANSLATION_STEP::CREATE;
+    uint32_t code = GuardedDirectoryAccess().CreateNameTranslator(translator);
+    if (code == 0 && !translator) code = E_ADS_BAD_PARAMETER;
+    if (code != 0) return code;
+    step = TRANSLATION_STEP::INITIALIZE;
+    code = InitializeTranslator(*translator, binding);
+    if (code != 0) return code;
+    step = TRANSLATION_STEP::SET;
+    code = translator->Set(fromType, name);
+    if (code != 0) return code;
+    step = TRANSLATION_STEP::GET;
+    return translator->Get(toType, result);
+}
+
+// A failure worth remembering for a while: an answer of the directory's (no such name), not
+// a directory that could not be reached (look-ups pause for that) or a stop.
+bool IsAnswer(uint32_t code) { return code != 0 && !IsDirectoryUnreachable(code) && code != HresultFromWin32(ERR_CANCELLED); }
 
 }  // namespace
 
@@ -83,10 +101,25 @@ bool TranslateName(uint32_t fromType, const char16_t* name, uint32_t toType, con
                    STRING& result, uint32_t* code) {
     result.Clear();
     std::u16string key = TranslationKey(fromType, name, toType, binding);
+    const char16_t* label = NameTypeLabel(fromType);
     uint32_t failure = 0;
-    if (!DirectoryCache().FindTranslation(key, result)) {
-        failure = Translate(fromType, name, toType, binding, result);
-        if (failure == 0) DirectoryCache().StoreTranslation(key, result);
+    DIRECTORY_FAILURE remembered;
+    if (DirectoryCache().FindTranslation(key, result)) {
+        failure = 0;
+    } else if (DirectoryCache().FindFailure(key, remembered)) {
+        // A name the directory did not know a moment ago is not asked for again at once; the
+        // line reads as the directory's own answer did.
+        failure = remembered.Code;
+        LogTranslationFailure(static_cast<TRANSLATION_STEP>(remembered.Step), label, name, failure);
+    } else if (!DirectoryPaused(&failure)) {
+        TRANSLATION_STEP step = TRANSLATION_STEP::CREATE;
+        failure = Translate(fromType, name, toType, binding, result, step);
+        if (failure == 0) {
+            DirectoryCache().StoreTranslation(key, result);
+        } else {
+            LogTranslationFailure(step, label, name, failure);
+            if (IsAnswer(failure)) DirectoryCache().StoreFailure(key, {failure, static_cast<uint32_t>(step)});
+        }
     }
     if (code) *code = failure;
     if (failure != 0) {
@@ -95,7 +128,7 @@ bool TranslateName(uint32_t fromType, const char16_t* name, uint32_t toType, con
         return false;
     }
     if (GetDebugOutputVerbose()) {
-        DebugLogEx(DBGOUT_CUSTOM1, u"Translated %s name \"%s\" to %s name \"%s\"", NameTypeLabel(fromType), name,
+        DebugLogEx(DBGOUT_CUSTOM1, u"Translated %s name \"%s\" to %s name \"%s\"", label, name,
                    NameTypeLabel(toType), result);
     }
     return true;
@@ -118,19 +151,29 @@ bool DomainNetbiosName(const char16_t* dnsDomain, const DIRECTORY_BINDING& bindi
     std::u16string key = TranslationKey(ADS_NAME_TYPE_CANONICAL, canonical.Text(), ADS_NAME_TYPE_NT4, binding);
     STRING ntName;
     uint32_t code = 0;
-    if (!DirectoryCache().FindTranslation(key, ntName)) {
+    DIRECTORY_FAILURE remembered;
+    if (DirectoryCache().FindTranslation(key, ntName)) {
+        code = 0;
+    } else if (DirectoryCache().FindFailure(key, remembered)) {
+        code = remembered.Code;
+    } else if (!DirectoryPaused(&code)) {
         std::unique_ptr<NAME_TRANSLATOR> translator;
-        code = CurrentDirectoryAccess().CreateNameTranslator(translator);
+        code = GuardedDirectoryAccess().CreateNameTranslator(translator);
         if (code == 0 && !translator) code = E_ADS_BAD_PARAMETER;
         if (code == 0) code = InitializeTranslator(*translator, binding);
         if (code == 0) code = translator->Set(ADS_NAME_TYPE_CANONICAL, canonical.Text());
         if (code == 0) code = translator->Get(ADS_NAME_TYPE_NT4, ntName);
         if (code == 0) DirectoryCache().StoreTranslation(key, ntName);
+        if (IsAnswer(code)) DirectoryCache().StoreFailure(key, {code, 0});
     }
     if (code == 0 && ntName.LastUnit() == u'\\' && ntName.Length() > 1) {
         netbiosName.Assign(ntName.Text(), ntName.Length() - 1);
+        DirectoryCache().StoreDomain(dnsDomain, netbiosName);
         return true;
     }
+    // A domain's NetBIOS name does not change while the program runs: once known it is kept, so
+    // that a directory out of reach never changes the name a user is reported under.
+    if (DirectoryCache().FindDomain(dnsDomain, netbiosName)) return true;
     if (code == 0) code = HresultFromWin32(WIN32_DS_NAME_ERROR_NOT_FOUND);
     DebugLogEx(DBGOUT_CUSTOM1, u"DomainNetbiosName: Unable to find the NetBIOS name of domain \"%s\".\n    %s. Error code = %#lx.",
                dnsDomain, AdsErrorText(code), code);

@@ -23,10 +23,14 @@ constexpr uint32_t READ_FORWARDS = EVENTLOG_READ_SEQUENTIAL | EVENTLOG_READ_FORW
 // What the dispatch asks a dump to show: replacement strings and data.
 constexpr uint32_t DISPATCH_DUMP_CONTENT = DUMP_STRINGS | DUMP_DATA;
 
-// Indices in the reader's wait set, in the order the wait takes them.
-constexpr uint32_t WAIT_CHANGE = 0;
-constexpr uint32_t WAIT_STOP = 1;
+// Indices in the reader's wait set, in the order the wait takes them: a stop comes first, so
+// that new records never hold it back (they are read at the next start).
+constexpr uint32_t WAIT_STOP = 0;
+constexpr uint32_t WAIT_CHANGE = 1;
 constexpr uint32_t WAIT_SETTINGS_CHANGED = 2;
+
+// The reading position is saved at most this often while records come in, and at every stop.
+constexpr uint64_t POSITION_SAVE_INTERVAL_MS = 5000;
 
 void NoteRecord(RECORD_RANGE& range, uint32_t recordNumber) {
     if (range.Count == 0) range.First = recordNumber;
@@ -143,7 +147,12 @@ uint32_t EVENT_LOG::CountRecords(uint32_t flags, BYTE_BUFFER& buffer, RECORD_RAN
     if (code != ERR_SUCCESS) return code;
     const uint8_t* bytes = buffer.Data();
     WalkRecords(bytes, bytesRead, u"PositionToEnd", [&](uint32_t offset, uint32_t) {
-        NoteRecord(range, GetRecordUInt32(bytes, offset + record_offset::RecordNumber));
+        const uint32_t recordNumber = GetRecordUInt32(bytes, offset + record_offset::RecordNumber);
+        NoteRecord(range, recordNumber);
+        // The newest record passed over is where reading stands.
+        if (recordNumber >= HandedOn.RecordNumber) {
+            NoteHandedOn(recordNumber, GetRecordUInt32(bytes, offset + record_offset::TimeGenerated));
+        }
     });
     return ERR_SUCCESS;
 }
@@ -153,6 +162,8 @@ uint32_t EVENT_LOG::CountRecords(uint32_t flags, BYTE_BUFFER& buffer, RECORD_RAN
 // the log, so that no record that was already there reaches a handler even when more of them
 // follow than one buffer holds.
 uint32_t EVENT_LOG::PositionToEnd(BYTE_BUFFER& buffer) {
+    // An empty log leaves reading before its first record.
+    NoteHandedOn(0, 0);
     RECORD_RANGE backwards;
     uint32_t code = CountRecords(READ_BACKWARDS, buffer, backwards);
     if (code != ERR_SUCCESS) return code;
@@ -172,7 +183,8 @@ uint32_t EVENT_LOG::Resume(BYTE_BUFFER& buffer) {
     uint32_t code = ERR_HANDLE_EOF;
     switch (Start) {
     case START::AT_END:
-        code = PositionToEnd(buffer);
+        code = Restoring ? RestorePosition(buffer) : PositionToEnd(buffer);
+        Restoring = false;
         break;
     case START::AFTER_LAST_RECORD:
         code = CatchUp(buffer, 0);
@@ -206,33 +218,109 @@ uint32_t EVENT_LOG::SeekPastLastRecord(BYTE_BUFFER& buffer) {
     return PositionToEnd(buffer);
 }
 
+// The first start reads on from where the last run stopped reading, when it kept its place and
+// the log is still the same (the record there is the one read then). A first start, a log
+// cleared since, or a place the log has wrapped past starts at the end, saying why.
+uint32_t EVENT_LOG::RestorePosition(BYTE_BUFFER& buffer) {
+    if (!Context.LoadPosition) return PositionToEnd(buffer);
+    READ_POSITION kept;
+    if (!Context.LoadPosition(kept)) {
+        DebugLog(u"EVENT_LOG::Process: No reading position was kept by an earlier run; starting at the end of the %s "
+                 u"event log",
+                 Name);
+        return PositionToEnd(buffer);
+    }
+    Saved = kept;
+    HaveSaved = true;
+    if (kept.RecordNumber == 0) {
+        DebugLog(u"EVENT_LOG::Process: The %s event log was empty when reading stopped; reading it from its start", Name);
+        NoteHandedOn(0, 0);
+        return CatchUp(buffer, 0);
+    }
+    uint32_t bytesRead = 0;
+    const uint32_t code = Read(EVENTLOG_READ_SEEK | EVENTLOG_READ_FORWARDS, kept.RecordNumber, buffer, bytesRead);
+    if (code != ERR_SUCCESS && code != ERR_INVALID_PARAMETER) return code;
+    const uint8_t* bytes = buffer.Data();
+    const bool found = code == ERR_SUCCESS && TrustedRecordLength(bytes, bytesRead, 0) != 0 &&
+                       GetRecordUInt32(bytes, record_offset::RecordNumber) == kept.RecordNumber;
+    if (found && GetRecordUInt32(bytes, record_offset::TimeGenerated) == kept.TimeGenerated) {
+        DebugLog(u"EVENT_LOG::Process: Reading on after record %lu, where reading stopped before the restart",
+                 kept.RecordNumber);
+        LastRecordNumber = kept.RecordNumber;
+        NoteHandedOn(kept.RecordNumber, kept.TimeGenerated);
+        return CatchUp(buffer, bytesRead);
+    }
+    uint32_t oldest = 0;
+    if (found) {
+        DebugLog(u"EVENT_LOG::Process: Record %lu is not the record read before the restart: the %s event log was "
+                 u"cleared; starting at its end",
+                 kept.RecordNumber, Name);
+    } else if (Api->OldestRecord(oldest) == ERR_SUCCESS && oldest > kept.RecordNumber) {
+        DebugLog(u"EVENT_LOG::Process: Record %lu, where reading stopped before the restart, is no longer in the %s "
+                 u"event log; starting at its end",
+                 kept.RecordNumber, Name);
+    } else {
+        DebugLog(u"EVENT_LOG::Process: Record %lu, where reading stopped before the restart, is not in the %s event "
+                 u"log: it was cleared; starting at its end",
+                 kept.RecordNumber, Name);
+    }
+    // A fresh handle, so that the backwards read starts at the end, not at the record sought.
+    Api->Close();
+    if (const uint32_t reopened = Api->Open(Name.Text())) return reopened;
+    return PositionToEnd(buffer);
+}
+
 uint32_t EVENT_LOG::CatchUp(BYTE_BUFFER& buffer, uint32_t bytesSought) {
     const uint64_t now = (TIME_VALUE::Now().Count - UNIX_EPOCH_TICKS) / TICKS_PER_SECOND;
     const uint64_t ttl = Context.LogonTimeToLive() / 1000;
     OldestToDispatch = now > ttl ? static_cast<uint32_t>(now - ttl) : 0;
     SkippedAsOld = 0;
     RECORD_RANGE range;
+    bool stopped = false;
     if (bytesSought != 0) {
         // The sought record was dispatched before the log was opened again.
         SeenUpTo = LastRecordNumber;
-        DispatchRecords(buffer.Data(), bytesSought, range);
+        stopped = !DispatchRecords(buffer.Data(), bytesSought, range);
         SeenUpTo = 0;
     }
-    const uint32_t code = ReadBatch(buffer, range);
+    const uint32_t code = stopped ? ERR_CANCELLED : ReadBatch(buffer, range);
     OldestToDispatch = 0;
-    DebugLog(u"EVENT_LOG::Process: Caught up, Records: Count = %lu, First = %lu, Last = %lu; %lu older than the "
-             u"logon time-to-live passed over",
+    DebugLog(code == ERR_CANCELLED
+                 ? u"EVENT_LOG::Process: Stopped while catching up, Records: Count = %lu, First = %lu, Last = %lu; %lu "
+                   u"older than the logon time-to-live passed over"
+                 : u"EVENT_LOG::Process: Caught up, Records: Count = %lu, First = %lu, Last = %lu; %lu older than the "
+                   u"logon time-to-live passed over",
              range.Count, range.First, range.Last, SkippedAsOld);
     return code;
 }
 
 uint32_t EVENT_LOG::ReadBatch(BYTE_BUFFER& buffer, RECORD_RANGE& range) {
     for (;;) {
+        if (StopRequested()) return ERR_CANCELLED;
         uint32_t bytesRead = 0;
         const uint32_t code = Read(READ_FORWARDS, buffer, bytesRead);
         if (code != ERR_SUCCESS) return code;
-        DispatchRecords(buffer.Data(), bytesRead, range);
+        const bool finished = DispatchRecords(buffer.Data(), bytesRead, range);
+        SavePosition(false);
+        if (!finished) return ERR_CANCELLED;
     }
+}
+
+bool EVENT_LOG::StopRequested() const { return Stop != nullptr && WaitForOne(*Stop, 0) == 0; }
+
+void EVENT_LOG::NoteHandedOn(uint32_t recordNumber, uint32_t timeGenerated) {
+    HandedOn = READ_POSITION{recordNumber, timeGenerated};
+    HaveHandedOn = true;
+}
+
+void EVENT_LOG::SavePosition(bool now) {
+    if (!Context.SavePosition || !HaveHandedOn) return;
+    if (HaveSaved && Saved == HandedOn) return;
+    if (!now && HaveSaved && SinceSave.ElapsedMilliseconds() < POSITION_SAVE_INTERVAL_MS) return;
+    Context.SavePosition(HandedOn);
+    Saved = HandedOn;
+    HaveSaved = true;
+    SinceSave.Restart();
 }
 
 uint32_t EVENT_LOG::Process(const EVENT& stopEvent, const EVENT& settingsChangedEvent) {
@@ -240,7 +328,16 @@ uint32_t EVENT_LOG::Process(const EVENT& stopEvent, const EVENT& settingsChanged
     if (!buffer.Resize(RECORD_BUFFER_SIZE)) return PROCESS_FAILED;
     EVENT changeEvent;
     if (!changeEvent.Create(true, false)) return PROCESS_FAILED;
-    const WAITABLE* const waitSet[] = {&changeEvent, &stopEvent, &settingsChangedEvent};
+    const WAITABLE* const waitSet[] = {&stopEvent, &changeEvent, &settingsChangedEvent};
+    // However this call ends, the place reached is kept.
+    Stop = &stopEvent;
+    struct KEEP_PLACE {
+        EVENT_LOG& Log;
+        ~KEEP_PLACE() {
+            Log.SavePosition(true);
+            Log.Stop = nullptr;
+        }
+    } keepPlace{*this};
 
     for (;;) {
         // Registering.
@@ -268,7 +365,9 @@ uint32_t EVENT_LOG::Process(const EVENT& stopEvent, const EVENT& settingsChanged
             ForgetPosition();
             continue;
         }
+        if (code == ERR_CANCELLED) return PROCESS_STOP;
         if (code != ERR_HANDLE_EOF) return PROCESS_FAILED;
+        SavePosition(false);
 
         // Waiting and reading batches until the log is cleared.
         for (;;) {
@@ -294,7 +393,11 @@ uint32_t EVENT_LOG::Process(const EVENT& stopEvent, const EVENT& settingsChanged
                            ? u"EVENT_LOG::Process: Time-out, Records: Count = %lu, First = %lu, Last = %lu"
                            : u"EVENT_LOG::Process: Signaled, Records: Count = %lu, First = %lu, Last = %lu",
                        range.Count, range.First, range.Last);
-            if (code == ERR_HANDLE_EOF) continue;
+            if (code == ERR_HANDLE_EOF) {
+                SavePosition(false);
+                continue;
+            }
+            if (code == ERR_CANCELLED) return PROCESS_STOP;
             if (code == ERR_EVENTLOG_FILE_CHANGED) {
                 ForgetPosition();
                 break;
@@ -304,9 +407,14 @@ uint32_t EVENT_LOG::Process(const EVENT& stopEvent, const EVENT& settingsChanged
     }
 }
 
-void EVENT_LOG::DispatchRecords(const uint8_t* buffer, uint32_t size, RECORD_RANGE& range) {
-    WalkRecords(buffer, size, u"EVENT_LOG::DispatchRecord",
-                [&](uint32_t offset, uint32_t length) { DispatchRecord(buffer + offset, length, range); });
+bool EVENT_LOG::DispatchRecords(const uint8_t* buffer, uint32_t size, RECORD_RANGE& range) {
+    bool stopped = false;
+    WalkRecords(buffer, size, u"EVENT_LOG::DispatchRecord", [&](uint32_t offset, uint32_t length) {
+        // A stop is looked for before each record; those left are read at the next start.
+        if (stopped || (stopped = StopRequested())) return;
+        DispatchRecord(buffer + offset, length, range);
+    });
+    return !stopped;
 }
 
 void EVENT_LOG::ForgetPosition() {
@@ -319,13 +427,16 @@ bool EVENT_LOG::DispatchRecord(const uint8_t* bytes, uint32_t length, RECORD_RAN
     if (SeenUpTo != 0 && recordNumber <= SeenUpTo) return true;
     NoteRecord(range, recordNumber);
     LastRecordNumber = recordNumber;
-    if (OldestToDispatch != 0 && GetRecordUInt32(bytes, record_offset::TimeGenerated) < OldestToDispatch) {
+    const uint32_t timeGenerated = GetRecordUInt32(bytes, record_offset::TimeGenerated);
+    if (OldestToDispatch != 0 && timeGenerated < OldestToDispatch) {
         ++SkippedAsOld;
+        NoteHandedOn(recordNumber, timeGenerated);
         return true;
     }
     const char16_t* fault = ParseEventRecord(bytes, length, Record);
     if (fault != nullptr) {
         DebugLog(u"EVENT_LOG::DispatchRecord: Record %lu skipped: %s", recordNumber, fault);
+        NoteHandedOn(recordNumber, timeGenerated);
         return true;
     }
     const EVENT_KIND* kind = FindEventKind(Record.EventID);
@@ -336,6 +447,9 @@ bool EVENT_LOG::DispatchRecord(const uint8_t* bytes, uint32_t length, RECORD_RAN
         DumpRecord(Record, *this, DISPATCH_DUMP_CONTENT);
     }
     Record.Strings.clear();
+    // A record whose handling a stop cut short counts as not handed on: the next start
+    // handles it again (a report sent twice is harmless; one never sent loses an identity).
+    if (!StopRequested()) NoteHandedOn(recordNumber, timeGenerated);
     return true;
 }
 
@@ -343,9 +457,12 @@ void EVENT_LOG::RunHandler(const EVENT_KIND& kind, const EVENT_RECORD& record) {
 
 void EVENT_LOG::Expire() {
     if (LastExpiry.ElapsedMilliseconds() <= Timing.ExpiryIntervalMs) return;
-    const uint64_t now = STOPWATCH::Now();
-    // Every age test is strict: exactly the limit does not expire.
-    auto age = [now](uint64_t since) { return now > since ? now - since : 0; };
+    // Each entry's age is taken when it is tested: a heartbeat before it may have waited long
+    // for its answer. Every age test is strict: exactly the limit does not expire.
+    auto age = [](uint64_t since) {
+        const uint64_t now = STOPWATCH::Now();
+        return now > since ? now - since : 0;
+    };
 
     Tickets.RemoveWhere([&](const SERVICE_TICKET& ticket) {
         if (age(ticket.Created) <= Timing.TicketLifetimeMs) return false;

@@ -61,14 +61,15 @@ public:
     // One record of 'length' bytes (a length already found to fit the buffer). Always true:
     // a malformed record is logged and skipped, and no handler can stop the batch.
     bool DispatchRecord(const uint8_t* bytes, uint32_t length, RECORD_RANGE& range);
-    // Every record of a buffer, in order.
-    void DispatchRecords(const uint8_t* buffer, uint32_t size, RECORD_RANGE& range);
+    // Every record of a buffer, in order; false when a stop came before the last.
+    bool DispatchRecords(const uint8_t* buffer, uint32_t size, RECORD_RANGE& range);
     // Expires old table entries and sends heartbeats, at most once per ExpiryIntervalMs.
     void Expire();
 
     const STRING& LogName() const { return Name; }
     const DUMP_SWITCHES& Switches() const { return Context.Switches; }
     LOGON_FILTER_SLOT* LogonFilters() const { return Context.LogonFilters; }
+    const WAITABLE* StopEvent() const { return Context.StopEvent; }
     const STOPWATCH& SinceLastExpiry() const { return LastExpiry; }
     SERVICE_TICKET_TABLE& ServiceTickets() { return Tickets; }
     LOGON_TABLE& Logons() { return LogonEntries; }
@@ -91,7 +92,16 @@ private:
     // After a cleared log: the next call starts at the end again.
     void ForgetPosition();
     uint32_t CountRecords(uint32_t flags, BYTE_BUFFER& buffer, RECORD_RANGE& range);
+    // Reads forwards and dispatches until the end of the log (38), another failure, or a stop
+    // (ERR_CANCELLED), which is looked for before each record.
     uint32_t ReadBatch(BYTE_BUFFER& buffer, RECORD_RANGE& range);
+    bool StopRequested() const;
+
+    // The place kept between runs: where the first call of Process starts, and what it saves.
+    uint32_t RestorePosition(BYTE_BUFFER& buffer);
+    void NoteHandedOn(uint32_t recordNumber, uint32_t timeGenerated);
+    // Saves the place when it moved: at once with 'now', else at most every few seconds.
+    void SavePosition(bool now);
 
     EVENT_LOG_CONTEXT Context;
     std::unique_ptr<EVENT_LOG_API> Api;
@@ -109,6 +119,14 @@ private:
     uint32_t OldestToDispatch = 0;  // while catching up: seconds since 1970 of the oldest record taken
     uint32_t SkippedAsOld = 0;
     uint32_t SeenUpTo = 0;  // while reading on after a seek: records up to here were dispatched
+
+    const WAITABLE* Stop = nullptr;  // the stop event of the Process call under way
+    bool Restoring = true;  // the first start reads on from the place kept, if there is one
+    READ_POSITION HandedOn;  // the last record handed on (or positioned over)
+    bool HaveHandedOn = false;
+    READ_POSITION Saved;
+    bool HaveSaved = false;
+    STOPWATCH SinceSave;
 };
 
 }  // namespace qv

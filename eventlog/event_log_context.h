@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "platform/registry.h"
+#include "platform/wait.h"
 
 namespace qv {
 
@@ -17,6 +18,15 @@ struct DUMP_SWITCHES {
     bool DumpPertinent = false;
     bool DumpNonPertinent = false;
     bool MiniDump = false;
+};
+
+// Where reading stopped: the last record handed on (a number of 0: before the first record of
+// an empty log) and when that record was written (seconds since 1970), which tells the same
+// log from one that was cleared and filled again.
+struct READ_POSITION {
+    uint32_t RecordNumber = 0;
+    uint32_t TimeGenerated = 0;
+    bool operator==(const READ_POSITION&) const = default;
 };
 
 constexpr uint32_t DEFAULT_LOGON_TTL_MS = 12 * 60000;
@@ -33,6 +43,13 @@ struct EVENT_LOG_CONTEXT {
     const REGISTRY_KEY* StatisticsKey = nullptr;
     // The administrator's filters, read at each logon; null: none.
     LOGON_FILTER_SLOT* LogonFilters = nullptr;
+    // The service's stop event: a handler stops waiting for a slow name look-up once it is set.
+    const WAITABLE* StopEvent = nullptr;
+    // Where the reader keeps its place between runs, so that a restart reads what was written
+    // meanwhile; without them every start begins at the end of the log. Load gives false when
+    // no place was kept; Save reports its own failure.
+    std::function<bool(READ_POSITION& position)> LoadPosition = nullptr;
+    std::function<void(const READ_POSITION& position)> SavePosition = nullptr;
 };
 
 }  // namespace qv

@@ -1,10 +1,14 @@
 #include "eventlog/handler_support.h"
 
+#include <memory>
+
+#include "base/error_codes.h"
 #include "eventlog/event_log.h"
 #include "identity/identity_request.h"
 #include "platform/error_text.h"
 #include "platform/last_error.h"
 #include "platform/system_text.h"
+#include "support/call_worker.h"
 #include "support/debug_log.h"
 #include "support/format.h"
 #include "support/item_list.h"
@@ -72,18 +76,47 @@ bool IsComputerAccount(const char16_t* name) {
 
 STRING DomainAndName(const char16_t* domain, const char16_t* name) { return Format(u"%s\\%s", domain, name); }
 
-bool GetHostName(const char16_t* addressText, STRING& hostName) {
-    BYTE_BUFFER socketAddress;
-    if (!StringToAddress(addressText, AddressFamilyOfText(addressText), socketAddress)) {
+namespace {
+
+// Reverse look-ups run here: the system resolver cannot be interrupted, but its caller can stop
+// waiting for it. Never destroyed, since an abandoned look-up may still be running at exit.
+CALL_WORKER& ResolverThread() {
+    static CALL_WORKER* worker = new CALL_WORKER;
+    return *worker;
+}
+
+struct HOST_LOOKUP {
+    BYTE_BUFFER Address;
+    STRING Name;
+    bool Found = false;
+    uint32_t Code = 0;
+};
+
+}  // namespace
+
+bool GetHostName(const char16_t* addressText, STRING& hostName, const WAITABLE* stop) {
+    auto lookup = std::make_shared<HOST_LOOKUP>();
+    if (!StringToAddress(addressText, AddressFamilyOfText(addressText), lookup->Address)) {
         DebugLog(u"GetHostName: Unable to convert IP address = %s", addressText);
         return false;
     }
-    if (!LookupHostName(socketAddress.Data(), socketAddress.Size(), hostName)) {
-        const uint32_t code = GetLastErrorCode();
+    const CALL_OUTCOME outcome = ResolverThread().Run(
+        [lookup] {
+            lookup->Found = LookupHostName(lookup->Address.Data(), lookup->Address.Size(), lookup->Name);
+            if (!lookup->Found) lookup->Code = GetLastErrorCode();
+        },
+        WAIT_INFINITE, stop);
+    if (outcome != CALL_OUTCOME::DONE) {
+        lookup->Found = false;
+        lookup->Code = outcome == CALL_OUTCOME::STOPPED ? ERR_CANCELLED : GetLastErrorCode();
+    }
+    if (!lookup->Found) {
+        const uint32_t code = lookup->Code;
         DebugLog(u"GetHostName:\n    Unable to get host name for IP address = %s\n    %s. Error code = %lu.",
                  addressText, GetErrorText(code), code);
         return false;
     }
+    hostName = lookup->Name;
     DebugLog(u"GetHostName: Host name = \"%s\" found for IP address = %s", hostName, addressText);
     return true;
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "base/string.h"
+#include "platform/wait.h"
 #include "eventlog/logon_tables.h"
 #include "identity/ip_address.h"
 
@@ -31,8 +32,9 @@ bool IsComputerAccount(const char16_t* name);
 STRING DomainAndName(const char16_t* domain, const char16_t* name);
 
 // The name of the host at an address text through the host resolver; false (with its line)
-// when the text is no address or the host has no name.
-bool GetHostName(const char16_t* addressText, STRING& hostName);
+// when the text is no address or the host has no name. A name server that does not answer
+// holds the caller until 'stop' (if any) is set, no longer.
+bool GetHostName(const char16_t* addressText, STRING& hostName, const WAITABLE* stop = nullptr);
 
 // The shared start of a network logon: a repeat of the same user at the same address only
 // renews the entry (null is returned: nothing more to do); another user there is reported

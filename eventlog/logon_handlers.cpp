@@ -37,7 +37,7 @@ constexpr uint32_t CALLER_LAST = 11;
 constexpr uint32_t SOURCE_ADDRESS = 13;
 
 // The computer name of a 4624: the workstation it names, else the host at the address.
-STRING AccountLogonComputer(const EVENT_RECORD& record, const char16_t* addressText) {
+STRING AccountLogonComputer(const EVENT_LOG& log, const EVENT_RECORD& record, const char16_t* addressText) {
     const char16_t* domain = record.Strings[TARGET_DOMAIN_NAME];
     const char16_t* workstation = record.Strings[WORKSTATION_NAME];
     if (workstation[0] != 0 && !STRING(workstation).Equals(NO_VALUE)) return DomainAndName(domain, workstation);
@@ -46,7 +46,7 @@ STRING AccountLogonComputer(const EVENT_RECORD& record, const char16_t* addressT
                u"Do_EVENT_ACCOUNT_LOGON: Reported computer name = \"%s\". Looking up host name for IP address = %s",
                workstation, addressText);
     STRING hostName;
-    if (!GetHostName(addressText, hostName)) return STRING();
+    if (!GetHostName(addressText, hostName, log.StopEvent())) return STRING();
     uint32_t shortLength = 0;
     while (shortLength < hostName.Length() && hostName.Text()[shortLength] != u'.') ++shortLength;
     return DomainAndName(domain, STRING(hostName.Text(), shortLength).Text());
@@ -104,7 +104,7 @@ void Do_EVENT_ACCOUNT_LOGON(EVENT_LOG& log, const EVENT_RECORD& record) {
     const STRING userName = DomainAndName(strings[TARGET_DOMAIN_NAME], strings[TARGET_USER_NAME]);
     LOGON_ENTRY* entry = RecordLogon(log, address, addressText, userName);
     if (entry == nullptr) return;
-    const STRING computerName = AccountLogonComputer(record, addressText);
+    const STRING computerName = AccountLogonComputer(log, record, addressText);
 
     DebugLogEx(DBGOUT_VERBOSE, u"Do_EVENT_ACCOUNT_LOGON: IdentityReportLogon");
     if (IdentityReportLogon(entry->Request, address, addressText, userName.Text(),

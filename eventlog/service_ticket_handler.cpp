@@ -2,6 +2,7 @@
 // from; the network logon (540) that follows takes the computer's name from it.
 #include "base/string.h"
 #include "directory/directory.h"
+#include "directory/directory_guard.h"
 #include "eventlog/event_handlers.h"
 #include "eventlog/event_log.h"
 #include "eventlog/event_record.h"
@@ -47,6 +48,7 @@ void Do_EVENT_SERVICE_TICKET(EVENT_LOG& log, const EVENT_RECORD& record) {
     }
 
     const char16_t* addressText = strings[CLIENT_ADDRESS];
+    DIRECTORY_TIME_LIMIT directoryLimit;  // both translations share it
     const DIRECTORY_BINDING binding = ReportDirectoryBinding();
     STRING ntUserName;
     if (!DomainNameToNtName(strings[TICKET_USER_NAME], binding, ntUserName)) {

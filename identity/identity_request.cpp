@@ -5,6 +5,7 @@
 
 #include "base/program_version.h"
 #include "directory/directory.h"
+#include "directory/directory_guard.h"
 #include "identity/identity_protocol.h"
 #include "identity/report_sink.h"
 #include "platform/os_version.h"
@@ -155,6 +156,7 @@ uint8_t OperatingSystemCode() {
 
 bool IdentityReportLogon(IDENTITY_REQUEST& request, const IP_ADDRESS& address, const char16_t* addressText,
                          const char16_t* userName, const char16_t* computerName) {
+    DIRECTORY_TIME_LIMIT directoryLimit;  // every look-up of this report shares it
     DIRECTORY_BINDING binding = ReportDirectoryBinding();
     IDENTITY_SECTION user;
     IDENTITY_SECTION computer;
@@ -394,6 +396,12 @@ bool CheckResponse(const char16_t* name, const uint8_t* bytes, uint32_t requestI
 bool SendIdentityRequest(const char16_t* name, uint8_t* bytes, uint32_t length) {
     IDENTITY_PROTOCOL* connection = CurrentConnection();
     if (!connection || !bytes || length < IDENTITY_HEADER_LENGTH) return false;
+    // Nothing goes out once the service is stopping: the record is read again at the next
+    // start, which reports it then.
+    if (connection->Stopping()) {
+        DebugLog(u"%s: the service is stopping; the request is not sent", name);
+        return false;
+    }
 
     // A request that went into a connection which then ended before any answer came may never
     // have reached the server: it goes out once more on a new connection. (A report that

@@ -28,6 +28,10 @@ constexpr uint32_t HRESULT_CLASS_NOT_REGISTERED = 0x80040154;
 // Win32 codes as HRESULTs (facility 7), the form ADSI hands them on.
 constexpr uint32_t HresultFromWin32(uint32_t code) { return code == 0 ? 0 : (code & 0xFFFF) | 0x80070000; }
 constexpr uint32_t WIN32_ACCESS_DENIED = 5;
+constexpr uint32_t WIN32_SEM_TIMEOUT = 121;
+constexpr uint32_t WIN32_CONNECTION_REFUSED = 1225;
+constexpr uint32_t WIN32_NETWORK_UNREACHABLE = 1231;
+constexpr uint32_t WIN32_HOST_UNREACHABLE = 1232;
 constexpr uint32_t WIN32_LOGON_FAILURE = 1326;
 constexpr uint32_t WIN32_NO_SUCH_DOMAIN = 1355;
 constexpr uint32_t WIN32_TIMEOUT = 1460;
@@ -104,6 +108,12 @@ public:
 // The platform's directory: ADSI on Windows (the calling thread must have COM initialised),
 // LDAP on POSIX.
 DIRECTORY_ACCESS& SystemDirectoryAccess();
+
+// Gives up the request the directory is being waited for, if any: the call waiting for it
+// returns soon with a failure. The LDAP half abandons the request on its connection (a
+// connection in the middle of its bind is dropped). ADSI has no way to cancel a call it has
+// started: there the call runs to its end, and whoever waits for it stops waiting instead.
+void AbandonDirectoryRequests();
 
 // Requests sent to directory servers by this process so far (binds, searches, TLS starts).
 // ADSI hides its traffic, so on Windows this counts the calls that reach the directory.

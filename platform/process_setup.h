@@ -20,4 +20,10 @@ private:
 // TCP components start it). POSIX sockets need no library set-up.
 void CleanUpSockets();
 
+// A peer that has gone away must show as a failed write, never end the process. POSIX sends
+// SIGPIPE to a process that writes to a connection its peer closed, and not every library
+// writes with MSG_NOSIGNAL (the directory's LDAP library does not), so the process ignores
+// the signal once, at its start. Windows has no such signal.
+void IgnoreBrokenConnectionSignals();
+
 }  // namespace qv

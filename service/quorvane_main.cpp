@@ -49,6 +49,7 @@ int RunServiceMode() {
 
 int QuorvaneMain(uint32_t count, const char16_t* const* arguments) {
     COM_APARTMENT com;
+    IgnoreBrokenConnectionSignals();
     InitializeProgramResources();
 
     SetDebugOutputPrefix(u"QRVA: ");

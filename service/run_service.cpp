@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "base/error_codes.h"
+#include "directory/directory_guard.h"
 #include "eventlog/event_log.h"
 #include "identity/identity_protocol.h"
 #include "platform/error_text.h"
@@ -33,6 +34,28 @@ public:
     ~PUBLISHED_CONNECTION() { SetCurrentConnection(nullptr); }
     PUBLISHED_CONNECTION(const PUBLISHED_CONNECTION&) = delete;
     PUBLISHED_CONNECTION& operator=(const PUBLISHED_CONNECTION&) = delete;
+};
+
+// While the worker runs, a stop ends any wait for the directory at once. At its end a call
+// still under way is abandoned and given a moment to finish, so that nothing is left talking
+// to the directory while the process ends.
+class DIRECTORY_STOP {
+public:
+    DIRECTORY_STOP() {
+        DIRECTORY_LIMITS limits;
+        limits.Stop = &StopServiceEvent();
+        SetDirectoryLimits(limits);
+    }
+    ~DIRECTORY_STOP() {
+        AbandonDirectoryRequests();
+        WaitForDirectoryCalls(DIRECTORY_FINISH_MS);
+        SetDirectoryLimits(DIRECTORY_LIMITS());
+    }
+    DIRECTORY_STOP(const DIRECTORY_STOP&) = delete;
+    DIRECTORY_STOP& operator=(const DIRECTORY_STOP&) = delete;
+
+private:
+    static constexpr uint32_t DIRECTORY_FINISH_MS = 1000;
 };
 
 const char16_t* DumpSuffix(const COMMAND_LINE& line) {
@@ -113,7 +136,8 @@ void ConnectAndProcess(IDENTITY_PROTOCOL& connection, EVENT_LOG& eventLog) {
 void RunService() {
     const COMMAND_LINE& line = CommandLine();
     // Declared in this order so that the event log goes first, then the connection stops being
-    // the current one, then the connection itself.
+    // the current one, then the connection itself, and last the directory's calls.
+    DIRECTORY_STOP directoryStop;
     IDENTITY_PROTOCOL connection(ServiceIdentityContext());
     PUBLISHED_CONNECTION published(connection);
     EVENT_LOG eventLog(ServiceEventLogContext());

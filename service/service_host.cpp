@@ -11,6 +11,7 @@
 #include "platform/thread.h"
 #include "service/command_line.h"
 #include "service/filter_settings.h"
+#include "service/read_position.h"
 #include "service/settings.h"
 #include "service/version.h"
 #include "support/debug_log.h"
@@ -109,6 +110,9 @@ EVENT_LOG_CONTEXT ServiceEventLogContext() {
     context.HeartbeatInterval = [] { return Settings().HeartbeatInterval.load(); };
     context.StatisticsKey = &StatisticsKey();
     context.LogonFilters = &LogonFilters();
+    context.StopEvent = &StopServiceEvent();
+    context.LoadPosition = LoadReadPosition;
+    context.SavePosition = SaveReadPosition;
     return context;
 }
 

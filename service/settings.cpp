@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "base/error_codes.h"
+#include "directory/directory_guard.h"
 #include "platform/error_text.h"
 #include "platform/last_error.h"
 #include "platform/registry_values.h"
@@ -239,6 +240,9 @@ void ReloadSettings(COMMAND_LINE& line, const REGISTRY_KEY& key) {
     }
     ReloadFilterSettings(key);
     if (connectionChanged) SettingsChangedEvent().Set();
+    // A changed setting may be the directory's (its server, how to bind): the next look-up
+    // tries it at once instead of after a pause.
+    EndDirectoryPause();
 }
 
 STRING GetIdentityServer() {

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/process_setup.h"
+
 namespace qv::test {
 // Set by --identity-servers: the test run started the reference identity servers.
 bool IdentityServersRunning = false;
@@ -9,6 +11,7 @@ bool IdentityServersRunning = false;
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
+    qv::IgnoreBrokenConnectionSignals();  // as the program does
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--identity-servers") == 0) qv::test::IdentityServersRunning = true;
     }

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <map>
 
+#include "base/error_codes.h"
 #include "platform/directory_access.h"
 #include "platform/system_text.h"
 
@@ -25,6 +26,10 @@ constexpr size_t POOL_LIMIT = 8;
 constexpr const char* KERBEROS_CACHE = "MEMORY:quorvane-directory";
 
 std::atomic<uint64_t> RoundTrips{0};
+// Raised by AbandonDirectoryRequests; a request that sees it change gives up.
+std::atomic<uint64_t> AbandonedUpTo{0};
+// How often a request waiting for its answer looks whether it has been given up.
+constexpr int ANSWER_SLICE_MILLISECONDS = 50;
 
 int64_t SteadySeconds() {
     return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -38,6 +43,7 @@ uint32_t HresultFromLdap(int rc) {
         case LDAP_CONNECT_ERROR: return HresultFromWin32(WIN32_DS_SERVER_DOWN);
         case LDAP_TIMEOUT:
         case LDAP_TIMELIMIT_EXCEEDED: return HresultFromWin32(WIN32_TIMEOUT);
+        case LDAP_USER_CANCELLED: return HresultFromWin32(ERR_CANCELLED);
         case LDAP_INVALID_CREDENTIALS:
         case LDAP_INAPPROPRIATE_AUTH:
         case LDAP_AUTH_UNKNOWN:
@@ -124,9 +130,36 @@ std::string ServerUrl(const std::string& server, const LDAP_BIND_SETTINGS& setti
 
 std::string ReadValue(const berval* value) { return std::string(value->bv_val, value->bv_len); }
 
+// Waits for the answer to one request, in short slices so that it can be given up: when the
+// requests are abandoned (LDAP_USER_CANCELLED) or after the request time-out (LDAP_TIMEOUT).
+// Either way the request is abandoned on the connection. LDAP_SUCCESS: 'result' holds the
+// answer, whose own code ldap_parse_result gives.
+int AwaitAnswer(LDAP* handle, int messageId, LDAPMessage*& result) {
+    const uint64_t generation = AbandonedUpTo.load();
+    const auto giveUpAt = std::chrono::steady_clock::now() + std::chrono::seconds(REQUEST_TIMEOUT_SECONDS);
+    result = nullptr;
+    for (;;) {
+        timeval slice{0, ANSWER_SLICE_MILLISECONDS * 1000};
+        const int type = ldap_result(handle, messageId, LDAP_MSG_ALL, &slice, &result);
+        if (type > 0) return LDAP_SUCCESS;
+        if (type < 0) {
+            int code = LDAP_SERVER_DOWN;
+            ldap_get_option(handle, LDAP_OPT_RESULT_CODE, &code);
+            return code == LDAP_SUCCESS ? LDAP_SERVER_DOWN : code;
+        }
+        const bool abandoned = AbandonedUpTo.load() != generation;
+        if (abandoned || std::chrono::steady_clock::now() >= giveUpAt) {
+            ldap_abandon_ext(handle, messageId, nullptr, nullptr);
+            return abandoned ? LDAP_USER_CANCELLED : LDAP_TIMEOUT;
+        }
+    }
+}
+
 }  // namespace
 
 void CountDirectoryRoundTrip() { ++RoundTrips; }
+
+void AbandonDirectoryRequests() { ++AbandonedUpTo; }
 
 uint64_t DirectoryRoundTrips() { return RoundTrips.load(); }
 
@@ -219,7 +252,17 @@ uint32_t LDAP_CONNECTION::Bind() {
         // nothing: refuse it as the server would refuse a wrong one.
         if (user.empty() || password.empty()) return HresultFromWin32(WIN32_LOGON_FAILURE);
         berval credentials{static_cast<ber_len_t>(password.size()), const_cast<char*>(password.data())};
-        int rc = ldap_sasl_bind_s(Handle, user.c_str(), LDAP_SASL_SIMPLE, &credentials, nullptr, nullptr, nullptr);
+        int messageId = 0;
+        int rc = ldap_sasl_bind(Handle, user.c_str(), LDAP_SASL_SIMPLE, &credentials, nullptr, nullptr, &messageId);
+        LDAPMessage* result = nullptr;
+        if (rc == LDAP_SUCCESS) rc = AwaitAnswer(Handle, messageId, result);
+        if (rc == LDAP_SUCCESS) {
+            int bound = LDAP_OTHER;
+            rc = ldap_parse_result(Handle, result, &bound, nullptr, nullptr, nullptr, nullptr, 1);
+            result = nullptr;
+            if (rc == LDAP_SUCCESS) rc = bound;
+        }
+        if (result) ldap_msgfree(result);
         return HresultFromLdap(rc);
     }
 
@@ -250,8 +293,15 @@ uint32_t LDAP_CONNECTION::SearchOnce(const std::string& base, int scope, const s
     LDAPMessage* result = nullptr;
     timeval timeout{REQUEST_TIMEOUT_SECONDS, 0};
     CountDirectoryRoundTrip();
-    rc = ldap_search_ext_s(Handle, base.c_str(), scope, filter.c_str(), names.data(), 0, nullptr, nullptr, &timeout,
-                           0, &result);
+    int messageId = 0;
+    rc = ldap_search_ext(Handle, base.c_str(), scope, filter.c_str(), names.data(), 0, nullptr, nullptr, &timeout, 0,
+                         &messageId);
+    if (rc == LDAP_SUCCESS) rc = AwaitAnswer(Handle, messageId, result);
+    if (rc == LDAP_SUCCESS) {
+        int searched = LDAP_OTHER;
+        rc = ldap_parse_result(Handle, result, &searched, nullptr, nullptr, nullptr, nullptr, 0);
+        if (rc == LDAP_SUCCESS) rc = searched;
+    }
     if (rc == LDAP_SUCCESS || rc == LDAP_SIZELIMIT_EXCEEDED) {
         for (LDAPMessage* message = ldap_first_entry(Handle, result); message;
              message = ldap_next_entry(Handle, message)) {
@@ -300,6 +350,9 @@ uint32_t LDAP_CONNECTION::Search(const std::string& base, int scope, const std::
         entries.clear();
         code = SearchOnce(base, scope, filter, attributes, entries, rc);
     }
+    // A server that let a request go unanswered is not trusted with the next one: it gets a
+    // new connection.
+    if (rc == LDAP_TIMEOUT || rc == LDAP_USER_CANCELLED) Close();
     return code;
 }
 

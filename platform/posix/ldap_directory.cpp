@@ -74,6 +74,15 @@ const LDAP_DOMAIN* DomainOf(const std::vector<LDAP_DOMAIN>& domains, const std::
     return best;
 }
 
+constexpr const char* BUILTIN_DOMAIN = "BUILTIN";
+
+// Whether the object's SID is one of the built-in domain's (S-1-5-32-...).
+bool IsBuiltinObject(const LDAP_ENTRY& object) {
+    const auto* sid = object.Find("objectSid");
+    if (!sid || sid->empty()) return false;
+    return SidText(sid->front()).rfind("S-1-5-32-", 0) == 0;
+}
+
 // An object read in one request, its properties answered from what was read.
 class LDAP_OBJECT : public DIRECTORY_OBJECT {
 public:
@@ -195,7 +204,10 @@ public:
                 if (!domain || (!isDomain && (!account || account->empty()))) {
                     return HresultFromWin32(WIN32_DS_NAME_ERROR_NOT_FOUND);
                 }
-                result = domain->NetbiosName + "\\" + (isDomain ? std::string() : account->front());
+                // The domain that owns the object's SID names it: the groups of CN=Builtin are
+                // BUILTIN's (S-1-5-32), wherever their DN sits.
+                result = (IsBuiltinObject(Object) ? std::string(BUILTIN_DOMAIN) : domain->NetbiosName) + "\\" +
+                         (isDomain ? std::string() : account->front());
                 break;
             case ADS_NAME_TYPE_DOMAIN_SIMPLE:
                 if (!domain || !account || account->empty()) return HresultFromWin32(WIN32_DS_NAME_ERROR_NOT_FOUND);

@@ -195,6 +195,9 @@ DIRECTORY_ACCESS& SystemDirectoryAccess() {
 
 uint64_t DirectoryRoundTrips() { return Calls.load(); }
 
+// ADSI offers no way to cancel a call once started; the caller stops waiting for it instead.
+void AbandonDirectoryRequests() {}
+
 // ADSI binds with the service's own account; there is nothing to read.
 void SetDirectorySettingsKey(const char16_t*) {}
 

@@ -16,4 +16,7 @@ COM_APARTMENT::~COM_APARTMENT() {
 
 void CleanUpSockets() { WSACleanup(); }
 
+// A write to a closed connection fails with WSAECONNRESET or WSAESHUTDOWN; no signal to ignore.
+void IgnoreBrokenConnectionSignals() {}
+
 }  // namespace qv

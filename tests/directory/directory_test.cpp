@@ -8,6 +8,7 @@
 
 #include "directory/directory.h"
 #include "directory/directory_cache.h"
+#include "directory/directory_guard.h"
 #include "platform/error_text.h"
 #include "platform/last_error.h"
 #include "tests/directory/directory_test_support.h"
@@ -135,6 +136,9 @@ TEST_F(DirectoryTest, EachTranslationStepHasItsFailureLineAndCode) {
          "    Bad parameter. Error code = 0x80005008."},
     };
     for (const CASE& item : cases) {
+        // Each case asks afresh: neither a remembered answer nor a pause after the last.
+        DirectoryCache().Clear();
+        ResetDirectoryGuard();
         Directory.*item.Failure = item.Code;
         size_t lines = Count(item.Line), details = Count(item.Detail);
         STRING name(u"left over");
@@ -175,6 +179,8 @@ TEST_F(DirectoryTest, OuPathsJoinTheOuValuesInDnOrder) {
     EXPECT_EQ(Utf8(GetOuPath(u"CN=c,OUX=no,O=no,OU=Branch/East,DC=x")), "Branch/East");
     // An escaped comma belongs to its value.
     EXPECT_EQ(Utf8(GetOuPath(u"CN=Smith\\, Ann,OU=Sales\\, East,DC=x")), "Sales, East");
+    // Hex pairs are UTF-8 bytes, alone or beside escaped characters.
+    EXPECT_EQ(Utf8(GetOuPath(u"CN=x,OU=Caf\\C3\\A9,OU=\\23top\\,,DC=x")), "Caf\u00e9.#top,");
     EXPECT_EQ(Utf8(GetOuPath(nullptr)), "");
 }
 
@@ -281,11 +287,16 @@ TEST_F(DirectoryTest, TheCacheAnswersRepeatsWithTheSameGroupsAndLinesUntilTheyAg
     GetUserGroups(u"CORP\\alice", second, GlobalCatalog);
     EXPECT_EQ(GroupNames(second), (std::vector<std::string>{"CORP\\Domain Users"}));
 
-    // Failures are asked again; the cache holds no more than its limit.
-    Directory.SetFailure = 0x8007203A;
+    // A name the directory does not know is asked again only after a minute, and meanwhile
+    // fails with the same line; the cache holds no more than its limit.
     STRING dn;
     int before = Directory.RoundTrips;
     EXPECT_FALSE(NtNameToDn(u"CORP\\nobody", GlobalCatalog, dn));
+    now += 59999;
+    EXPECT_FALSE(NtNameToDn(u"CORP\\nobody", GlobalCatalog, dn));
+    EXPECT_EQ(Directory.RoundTrips, before + 1);
+    EXPECT_EQ(Count("    NT name = \"CORP\\nobody\"."), 2u);
+    now += 1;
     EXPECT_FALSE(NtNameToDn(u"CORP\\nobody", GlobalCatalog, dn));
     EXPECT_EQ(Directory.RoundTrips, before + 2);
     DirectoryCache().Configure(60000, 3, [&now] { return now; });

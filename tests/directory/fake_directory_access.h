@@ -3,6 +3,7 @@
 // failures injected at any step. It records what it was asked.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <tuple>
@@ -121,6 +122,7 @@ public:
     uint32_t SetFailure = 0;
     uint32_t GetFailure = 0;
     uint32_t OpenFailure = 0;
+    std::function<void()> BeforeSet;  // runs as a name is set (a directory that takes its time)
     std::vector<INIT_CALL> Inits;
     std::vector<OPEN_CALL> Opened;
     int RoundTrips = 0;
@@ -139,6 +141,7 @@ private:
             return Owner.InitFailure;
         }
         uint32_t Set(uint32_t nameType, const char16_t* name) override {
+            if (Owner.BeforeSet) Owner.BeforeSet();
             ++Owner.RoundTrips;
             From = nameType;
             Name = name;

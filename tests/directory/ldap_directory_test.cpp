@@ -120,12 +120,12 @@ TEST_F(LdapDirectoryTest, NamesTranslateBothWaysAsActiveDirectoryDoesIt) {
 
 TEST_F(LdapDirectoryTest, GroupsAreWalkedAsTheDirectoryHoldsThem) {
     // Nested groups and a cycle (Staff and Everyone Else are in each other).
-    // (Domain Users is itself in the built-in Users group.)
-    EXPECT_EQ(GroupNames(Groups("alice")), (std::vector<std::string>{Netbios("Domain Users"), Netbios("Users"), Netbios("Sales"),
+    // (Domain Users is itself in the built-in Users group, which BUILTIN names, as the directory does.)
+    EXPECT_EQ(GroupNames(Groups("alice")), (std::vector<std::string>{Netbios("Domain Users"), "BUILTIN\\Users", Netbios("Sales"),
                                                                 Netbios("Staff"), Netbios("Everyone Else")}));
     EXPECT_EQ(Count("AddGroup: \"" + Dn("Staff") + "\" already in list; ignoring"), 1u);
     // No memberOf at all: the primary group alone.
-    EXPECT_EQ(GroupNames(Groups("bob")), (std::vector<std::string>{Netbios("Domain Users"), Netbios("Users")}));
+    EXPECT_EQ(GroupNames(Groups("bob")), (std::vector<std::string>{Netbios("Domain Users"), "BUILTIN\\Users"}));
     // The primary group comes round again through memberOf: once, at the front.
     std::vector<std::string> carol = GroupNames(Groups("carol"));
     ASSERT_EQ(carol.size(), 6u);
@@ -133,7 +133,7 @@ TEST_F(LdapDirectoryTest, GroupsAreWalkedAsTheDirectoryHoldsThem) {
               (std::vector<std::string>{Netbios("Sales"), Netbios("Staff"), Netbios("Everyone Else")}));
     std::sort(carol.begin() + 3, carol.end());
     EXPECT_EQ(std::vector<std::string>(carol.begin() + 3, carol.end()),
-              (std::vector<std::string>{Netbios("Domain Users"), Netbios("Managers"), Netbios("Users")}));
+              (std::vector<std::string>{Netbios("Domain Users"), Netbios("Managers"), "BUILTIN\\Users"}));
     EXPECT_EQ(Count("AddGroup: \"" + Dn("Sales") + "\" already in list; ignoring"), 1u);
     // A user whose DN holds a "/" is opened through the escaped path.
     std::vector<std::string> dave = GroupNames(Groups("dave"));

@@ -4,7 +4,7 @@
 # every request it gets. Reverse look-ups of client addresses go to a hosts file of the test's
 # own (the agent runs in a mount namespace where /etc/hosts and nsswitch.conf are the test's),
 # so no name is ever asked of the network.
-# Usage: main_job.sh PART PROGRAM SERVER_PROGRAM QVREG QVEVT [EVTX_DIR | DC_ENV]
+# Usage: main_job.sh PART PROGRAM SERVER_PROGRAM QVREG QVEVT [EVTX_DIR | DC_ENV [TCP_RELAY]]
 #   logons     records at start are not reported; one report per logon; a repeat (dotted domain
 #              too) only renews; another user at an address is logged off first; a cleared log;
 #              a server that goes away and comes back
@@ -18,6 +18,15 @@
 #   replay     the dry run over each shared exported log (EVTX_DIR) prints exactly the reports
 #              the running agent sends, and with a list the records it passes over; it stores
 #              nothing
+#   restart    a restart reads on where reading stopped: what was written meanwhile is reported
+#              (unless older than the logon time-to-live); a first start and a cleared log begin
+#              at the end, saying why
+#   burst      a stop in the middle of a 50,000-record backlog ends the agent within 5 s, nothing
+#              is reported after it, and the next start reads on from there
+#   outage     with the Samba domain controller (DC_ENV) behind a relay (TCP_RELAY) that can hang,
+#              refuse or vanish: a stop in the middle of a hung look-up, reports without directory
+#              fields while it is away (one line when look-ups pause, one when it answers again),
+#              and the agent alive through it all
 set -uo pipefail
 part=$1
 program=$2
@@ -25,6 +34,7 @@ server=$3
 qvreg=$4
 qvevt=$5
 extra=${6:-}
+relay=${7:-}
 platform=posix
 pids=()
 source "$(dirname "$0")/program_under_test.sh"
@@ -78,11 +88,26 @@ stop_agent() {
   wait "$agent" 2>/dev/null
   unset agent
 }
+# SIGTERM, as systemd stops the service; prints how many milliseconds the agent took to end.
+terminate_agent() {
+  local started pid
+  # $agent is the subshell that runs the agent; the agent is its child.
+  pid=$(pgrep -P "$agent" | head -n 1)
+  pid=${pid:-$agent}
+  started=$(date +%s%3N)
+  kill -TERM "$pid"
+  while kill -0 "$pid" 2>/dev/null; do sleep 0.02; done
+  echo $(( $(date +%s%3N) - started ))
+  wait "$agent" 2>/dev/null
+  unset agent
+}
+# The requests acknowledged after the stop line of the agent's log.
+reported_after_stop() { sed -n '/Stopping Service: Reason/,$p' "$log" | grep -c 'request status = 0'; }
 
 # 4624: user, domain, address, workstation ("-": none), logon type.
 write_account_logon() {
-  "$qvevt" write --id 4624 --computer DC1 -- S-1-0-0 - - 0x0 S-1-5-21-1-2-3-1104 "$1" "$2" 0x3e7a "${5:-3}" NtLmSsp \
-    NTLM "$4" '{00000000-0000-0000-0000-000000000000}' - 'NTLM V2' 128 0x0 - "$3" 50123 >/dev/null
+  "$qvevt" write --id 4624 --computer DC1 ${qvevt_options:-} -- S-1-0-0 - - 0x0 S-1-5-21-1-2-3-1104 "$1" "$2" 0x3e7a \
+    "${5:-3}" NtLmSsp NTLM "$4" '{00000000-0000-0000-0000-000000000000}' - 'NTLM V2' 128 0x0 - "$3" 50123 >/dev/null
 }
 # 540: user, domain, address.
 write_network_logon() {
@@ -233,7 +258,7 @@ evtx() {
 }
 
 filters() {
-  local address=127.0.0.64
+  local address=127.0.0.67
   start_server $address
   set_value IdentServer REG_SZ $address
   registry add "$key" /v IgnoreUsers /t REG_MULTI_SZ /d 'svc_*\0CORP\scanner' /f >/dev/null
@@ -324,6 +349,144 @@ EOF2
 replayed_reports() {
   sed -n -E 's/^Record [0-9]+ \([^)]*\): (logon|logoff|heartbeat), User name = "(.*)", Computer name = "(.*)", IP address = "(.*)"$/\1 \2 \3 \4/p' |
     sed -E 's/^([a-z]+ [^ ]+)  /\1 - /' | paste -sd'|'
+}
+
+restart() {
+  local address=127.0.0.64
+  start_server $address
+  set_value IdentServer REG_SZ $address
+  write_account_logon zoe CORP 10.0.0.99 PC1
+  start_agent
+  check "restart: a first start begins at the end and says why" "1 0" \
+    "$(count_lines 'No reading position was kept by an earlier run; starting at the end') $(request_count $address)"
+  write_account_logon alice CORP 10.0.0.5 PC5
+  wait_for_requests $address 1 20
+  stop_agent
+
+  # Written while the agent is stopped: one logon now, one older than the logon time-to-live.
+  write_account_logon bob CORP 10.0.0.6 PC6
+  qvevt_options="--time $(( $(date +%s) - 13 * 60 ))" write_account_logon carol CORP 10.0.0.7 PC7
+  write_account_logon dave CORP 10.0.0.8 PC8
+  start_agent
+  wait_for_requests $address 3 20
+  sleep 0.5
+  check "restart: what was written meanwhile is reported, unless older than the time-to-live" \
+    "logon CORP\\alice CORP\\PC5 10.0.0.5|logon CORP\\bob CORP\\PC6 10.0.0.6|logon CORP\\dave CORP\\PC8 10.0.0.8" \
+    "$(requests $address | paste -sd'|')"
+  check "restart: it read on from its place" "1 1" \
+    "$(count_lines 'where reading stopped before the restart') $(count_lines '1 older than the logon time-to-live passed over')"
+  stop_agent
+
+  # Cleared while stopped: the place is gone, and the new log is read from its end.
+  "$qvevt" clear >/dev/null
+  write_account_logon erin CORP 10.0.0.9 PC9
+  start_agent
+  write_account_logon frank CORP 10.0.0.10 PC10
+  wait_for_requests $address 4 20
+  sleep 0.5
+  check "restart: a cleared log begins at the end and says why" "1 logon CORP\\frank CORP\\PC10 10.0.0.10" \
+    "$(count_lines 'it was cleared; starting at its end') $(requests $address | tail -n 1)"
+  stop_agent
+}
+
+burst() {
+  local address=127.0.0.65 took before
+  start_server $address
+  set_value IdentServer REG_SZ $address
+  start_agent
+  stop_agent
+  # 50,000 repeat logons (each renews the first), then one of another user.
+  qvevt_options="--repeat 50000" write_account_logon alice CORP 10.0.0.5 PC5
+  write_account_logon omega CORP 10.0.0.6 PC6
+  start_agent
+  wait_for_line "Do_EVENT_ACCOUNT_LOGON: Reset TTL," 60
+  took=$(terminate_agent)
+  check "burst: stopped within 5000 ms (took $took ms) in the middle of the backlog" "yes 0" \
+    "$([ "$took" -lt 5000 ] && echo yes) $(count_lines 'EVENT_LOG::Process: Caught up')"
+  check "burst: nothing reported after the stop line" 0 "$(reported_after_stop)"
+  before=$(request_count $address)
+  start_agent
+  wait_for_requests $address $((before + 2)) 120
+  sleep 0.5
+  check "burst: the next start reads on from the place and reports the rest" \
+    "1 logon CORP\\alice CORP\\PC5 10.0.0.5|logon CORP\\omega CORP\\PC6 10.0.0.6" \
+    "$(count_lines 'where reading stopped before the restart') $(requests $address | tail -n 2 | paste -sd'|')"
+  stop_agent
+}
+
+outage() {
+  # shellcheck disable=SC1090
+  source "$extra"
+  local address=127.0.0.66 path=127.0.0.47:3269 relay_pid took pauses
+  # The domain controller's name leads to the relay, so that its certificate still names it.
+  echo "127.0.0.47 dc1.$QV_DC_DNS_DOMAIN" >>"$work/hosts"
+  start_relay() {  # TARGET or nothing (a directory that accepts and never answers)
+    rm -f "$work/relay.ready"
+    "$relay" "$path" "$@" --ready-file "$work/relay.ready" &
+    relay_pid=$!
+    for _ in $(seq 1 50); do [ -f "$work/relay.ready" ] && return 0; sleep 0.1; done
+  }
+  stop_relay() { kill "$relay_pid" 2>/dev/null; wait "$relay_pid" 2>/dev/null; }
+  # A setting written ends a pause of the look-ups: the directory is tried at once.
+  poke_settings() { set_value Heartbeat REG_DWORD 30; sleep 0.5; }
+  enriched() { grep "\"user_name\":\"$QV_DC_NETBIOS\\\\\\\\$1\"" "$work/requests.$address" | grep -c '"user_dn":"CN='; }
+  start_server $address
+  set_value IdentServer REG_SZ $address
+  set_value AdGlobalCatalog REG_SZ "dc1.$QV_DC_DNS_DOMAIN:3269"
+  set_value AdBindMethod REG_SZ LDAPS
+  set_value AdCaFile REG_SZ "$QV_DC_CA_FILE"
+  set_value AdUser REG_SZ "$QV_DC_NETBIOS\\alice"
+  set_value AdPassword REG_SZ "$QV_DC_USER_PASSWORD"
+
+  # A directory that accepts and never answers: a stop in the middle of the look-up.
+  start_relay
+  start_agent
+  write_account_logon alice "$QV_DC_NETBIOS" 10.0.1.1 PC1
+  wait_for_line "IdentityReportLogon:" 20
+  sleep 1
+  took=$(terminate_agent)
+  check "outage: a stop in the middle of a hung look-up ends the agent within 5000 ms (took $took ms)" "yes 0 0" \
+    "$([ "$took" -lt 5000 ] && echo yes) $(reported_after_stop) $(request_count $address)"
+
+  # Still hung: the logon cut short is reported at the next start, and 100 more at once
+  # without directory fields after one time limit; look-ups pause once.
+  start_agent
+  qvevt_options="--repeat 100" write_account_logon "h{#}" "$QV_DC_NETBIOS" "10.0.2.{#}" PC2
+  wait_for_requests $address 101 60
+  check "outage: hung: every logon reported, none with directory fields, one pause" "101 0 1" \
+    "$(grep -c '"kind":"logon"' "$work/requests.$address") $(grep -c '"user_dn":"CN=' "$work/requests.$address") $(count_lines 'Directory look-ups pause for 30 seconds')"
+
+  # Refused: nothing listens.
+  stop_relay
+  pauses=$(count_lines 'Directory look-ups pause for')
+  poke_settings
+  write_account_logon bob "$QV_DC_NETBIOS" 10.0.1.2 PC1
+  wait_for_requests $address 102 20
+  check "outage: refused: reported without directory fields, look-ups pause again" "0 $((pauses + 1))" \
+    "$(enriched bob) $(count_lines 'Directory look-ups pause for')"
+
+  # The directory is back: the next report is enriched, and the log says so once.
+  start_relay "$QV_DC_ADDRESS:3269"
+  poke_settings
+  write_account_logon carol "$QV_DC_NETBIOS" 10.0.1.3 PC1
+  wait_for_requests $address 103 20
+  check "outage: back: enriched again, said once" "1 1" \
+    "$(enriched carol) $(count_lines 'The directory answers again')"
+
+  # The domain controller goes away under a TLS connection the agent holds (the agent was
+  # started from a shell, where a write to a dead connection would end it), then comes back.
+  stop_relay
+  write_account_logon dave "$QV_DC_NETBIOS" 10.0.1.4 PC1
+  wait_for_requests $address 104 30
+  check "outage: gone: the agent lives and reports without directory fields" "yes 0" \
+    "$(kill -0 "$agent" 2>/dev/null && echo yes) $(enriched dave)"
+  start_relay "$QV_DC_ADDRESS:3269"
+  poke_settings
+  write_account_logon alice "$QV_DC_NETBIOS" 10.0.1.5 PC1
+  wait_for_requests $address 105 20
+  check "outage: back again: enriched" 1 "$(enriched alice)"
+  stop_agent
+  stop_relay
 }
 
 "$part"

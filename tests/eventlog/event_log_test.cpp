@@ -41,8 +41,8 @@ protected:
     std::shared_ptr<FAKE_LOG_TRACE> Trace = std::make_shared<FAKE_LOG_TRACE>();
 };
 
-constexpr uint32_t CHANGED = 0;
-constexpr uint32_t STOPPED = 1;
+constexpr uint32_t STOPPED = 0;  // a stop comes first in the wait set
+constexpr uint32_t CHANGED = 1;
 constexpr uint32_t SETTINGS = 2;
 
 TEST_F(EventLogReaderTest, EmptyLogGoesStraightToWaiting) {

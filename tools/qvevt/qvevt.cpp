@@ -3,7 +3,7 @@
 // imports logs exported from Windows (.evtx), and shows what a log holds:
 //
 //   qvevt [--log NAME] write --id N [--type T] [--category C] [--time SECONDS|now]
-//                            [--computer NAME] [--source NAME] [--] STRING...
+//                            [--computer NAME] [--source NAME] [--repeat N] [--] STRING...
 //   qvevt [--log NAME] import FILE.evtx [--repeat N]
 //   qvevt [--log NAME] list [--from N]
 //   qvevt [--log NAME] info
@@ -40,7 +40,7 @@ namespace {
 constexpr char USAGE[] =
     "Usage:\n"
     "  qvevt [--log NAME] write --id N [--type T] [--category C] [--time SECONDS|now]\n"
-    "                           [--computer NAME] [--source NAME] [--] STRING...\n"
+    "                           [--computer NAME] [--source NAME] [--repeat N] [--] STRING...\n"
     "  qvevt [--log NAME] import FILE.evtx [--repeat N]\n"
     "  qvevt [--log NAME] list [--from N]\n"
     "  qvevt [--log NAME] info\n"
@@ -55,7 +55,8 @@ constexpr char USAGE[] =
     "  --computer NAME  the computer name (default: this host's name)\n"
     "  --source NAME    the source (default Microsoft-Windows-Security-Auditing)\n"
     "  STRING...        the replacement strings, in order; put -- before one that starts with -\n"
-    "  --repeat N       import the file N times (default 1)\n"
+    "  --repeat N       write: N records at once, {#} in a string standing for 1 to N;\n"
+    "                   import: the file N times (default 1)\n"
     "  --from N         list records from number N on\n"
     "\n"
     "The logs live under $QUORVANE_DATA_ROOT (default /var/lib/quorvane)/eventlog.\n";
@@ -169,6 +170,7 @@ int Write(const std::u16string& log, ARGUMENTS& arguments) {
     record.ComputerName = ToUtf16(HostName());
     record.TimeGenerated = static_cast<uint32_t>(std::time(nullptr));
     bool haveId = false;
+    uint64_t repeat = 1;
     while (!arguments.AtEnd()) {
         const std::string option = arguments.Peek();
         if (option == "--") {
@@ -198,6 +200,10 @@ int Write(const std::u16string& log, ARGUMENTS& arguments) {
             record.ComputerName = ToUtf16(value);
         } else if (option == "--source") {
             record.SourceName = ToUtf16(value);
+        } else if (option == "--repeat") {
+            if (!ParseNumber(value, 1000000, repeat) || repeat == 0) {
+                return Usage("write: --repeat needs a number from 1 to 1000000");
+            }
         } else {
             return Usage("write: unknown option " + option);
         }
@@ -210,9 +216,28 @@ int Write(const std::u16string& log, ARGUMENTS& arguments) {
     int status = 0;
     EVENT_LOG_WRITER writer;
     if (OpenWriter(writer, log, status) != ERR_SUCCESS) return status;
-    uint32_t number = 0;
-    if (const uint32_t code = writer.Append(record, &number)) return Failure("Cannot write the record", code);
-    std::printf("Record %u written.\n", number);
+    if (repeat == 1) {
+        uint32_t number = 0;
+        if (const uint32_t code = writer.Append(record, &number)) return Failure("Cannot write the record", code);
+        std::printf("Record %u written.\n", number);
+        return 0;
+    }
+    std::vector<NEW_EVENT_RECORD> records;
+    records.reserve(repeat);
+    for (uint64_t count = 1; count <= repeat; ++count) {
+        records.push_back(record);
+        const std::u16string number = ToUtf16(std::to_string(count).c_str());
+        for (std::u16string& text : records.back().Strings) {
+            for (size_t at = text.find(u"{#}"); at != std::u16string::npos; at = text.find(u"{#}", at + number.size())) {
+                text.replace(at, 3, number);
+            }
+        }
+    }
+    std::vector<uint32_t> assigned;
+    if (const uint32_t code = writer.Append(records, std::span<const uint32_t>(), &assigned)) {
+        return Failure("Cannot write the records", code);
+    }
+    std::printf("Records %u to %u written.\n", assigned.front(), assigned.back());
     return 0;
 }
 
