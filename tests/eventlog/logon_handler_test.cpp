@@ -69,10 +69,18 @@ protected:
     }
     void TearDown() override { SetCurrentConnection(nullptr); }
 
-    void Dispatch(uint32_t eventId, const std::vector<std::u16string>& strings) {
+    void Dispatch(uint32_t eventId, const std::vector<std::u16string>& strings) { DispatchTo(Log, eventId, strings); }
+    void DispatchTo(EVENT_LOG& log, uint32_t eventId, const std::vector<std::u16string>& strings) {
         const std::vector<uint8_t> bytes = test::MakeRecord(++Number, eventId, strings);
         RECORD_RANGE range;
-        Log.DispatchRecord(bytes.data(), static_cast<uint32_t>(bytes.size()), range);
+        log.DispatchRecord(bytes.data(), static_cast<uint32_t>(bytes.size()), range);
+    }
+    // A log of the test's own context whose every Expire call runs.
+    static std::unique_ptr<EVENT_LOG> ExpiringLog(const EVENT_LOG_CONTEXT& context) {
+        EVENT_LOG_TIMING timing;
+        timing.ExpiryIntervalMs = 0;
+        return std::make_unique<EVENT_LOG>(
+            context, std::make_unique<test::FAKE_EVENT_LOG>(std::make_shared<test::FAKE_LOG_TRACE>()), timing);
     }
     size_t Count(const std::string& text) { return Capture.LinesWith(text).size(); }
     std::string LastLine() {
@@ -262,14 +270,9 @@ TEST_F(LogonHandlerTest, TicketsAndLogonsAgeOnTheMonotonicClockWithHeartbeatsAnd
     context.LogonTimeToLive = [] { return 5u * 60000; };
     context.HeartbeatInterval = [] { return 2u * 60000; };
     context.StatisticsKey = &statistics;
-    EVENT_LOG_TIMING timing;
-    timing.ExpiryIntervalMs = 0;  // every call runs
-    EVENT_LOG log(context, std::make_unique<test::FAKE_EVENT_LOG>(std::make_shared<test::FAKE_LOG_TRACE>()), timing);
-    auto dispatch = [&](uint32_t eventId, const std::vector<std::u16string>& strings) {
-        const std::vector<uint8_t> bytes = test::MakeRecord(++Number, eventId, strings);
-        RECORD_RANGE range;
-        log.DispatchRecord(bytes.data(), static_cast<uint32_t>(bytes.size()), range);
-    };
+    const std::unique_ptr<EVENT_LOG> expiring = ExpiringLog(context);
+    EVENT_LOG& log = *expiring;
+    auto dispatch = [&](uint32_t eventId, const std::vector<std::u16string>& strings) { DispatchTo(log, eventId, strings); };
     auto stored = [&](const char16_t* name) {
         uint32_t value = 0xFFFFFFFF;
         ReadRegistryDword(statistics, name, value);
@@ -337,14 +340,9 @@ TEST_F(LogonHandlerTest, ALogonTheFiltersPassOverTouchesNoTableAndIsCounted) {
     EVENT_LOG_CONTEXT context{Switches};
     context.StatisticsKey = &statistics;
     context.LogonFilters = &filters;
-    EVENT_LOG_TIMING timing;
-    timing.ExpiryIntervalMs = 0;
-    EVENT_LOG log(context, std::make_unique<test::FAKE_EVENT_LOG>(std::make_shared<test::FAKE_LOG_TRACE>()), timing);
-    auto dispatch = [&](uint32_t eventId, const std::vector<std::u16string>& strings) {
-        const std::vector<uint8_t> bytes = test::MakeRecord(++Number, eventId, strings);
-        RECORD_RANGE range;
-        log.DispatchRecord(bytes.data(), static_cast<uint32_t>(bytes.size()), range);
-    };
+    const std::unique_ptr<EVENT_LOG> expiring = ExpiringLog(context);
+    EVENT_LOG& log = *expiring;
+    auto dispatch = [&](uint32_t eventId, const std::vector<std::u16string>& strings) { DispatchTo(log, eventId, strings); };
     uint32_t ignored = 0;
     log.Expire();
     EXPECT_FALSE(ReadRegistryDword(statistics, u"Ignored", ignored));  // no filter yet: no counter
