@@ -12,8 +12,9 @@ namespace qv {
 
 namespace {
 
-// Far more than any real list (five thousand names take about 200 KB), and bounded.
-constexpr uint32_t MAXIMUM_LIST_BYTES = 4 * 1024 * 1024;
+// Room for some 25,000 names (five thousand take about 200 KB), and a bound on what a list
+// can cost to build.
+constexpr uint32_t MAXIMUM_LIST_BYTES = 1024 * 1024;
 
 struct LIST {
     const char16_t* Name;

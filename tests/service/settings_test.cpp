@@ -273,6 +273,13 @@ TEST_F(SettingsTest, FilterListsAreStoredReadAndReadAgainOnlyWhenChanged) {
     line.IncludeNetworks = u"";
     ASSERT_TRUE(LoadSettings(line, Key));
     EXPECT_FALSE(RegistryValueExists(Key, u"IncludeNetworks"));
+
+#if defined(_WIN32)
+    // A list larger than the program reads (the POSIX store holds no such value) is said so.
+    ASSERT_TRUE(WriteRegistryStrings(Key, u"ExcludeNetworks", std::vector<STRING>(60000, STRING(u"10.0.0.0/8"))));
+    ReloadSettings(plain, Key);
+    EXPECT_TRUE(Log.Contains("Registry value ExcludeNetworks holds more than 1048576 bytes; it is not read"));
+#endif
 }
 
 TEST_F(SettingsTest, ARefreshNeverTurnsTheLogOff) {
