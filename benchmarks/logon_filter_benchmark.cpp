@@ -4,8 +4,8 @@
 // passed over (each is tested against every list and then reported), so the filters' whole
 // cost shows; the goal is at least 0.9 of the rate without them. Reports go to a sink that
 // takes them at once, and look-ups to a resolver and a directory that answer at once, so the
-// handler's own work is measured, not the network's. FilteredAgainstUnfiltered gives the
-// ratio; the others the rates one by one and the filter's decision alone.
+// handler's own work is measured, not the network's. FilterDecision measures the filter's
+// decision alone.
 #include <benchmark/benchmark.h>
 
 #include <time.h>
@@ -83,46 +83,14 @@ FILTER_LISTS LargeLists() {
     return lists;
 }
 
-// 0: no lists; 1: all three; 2: only the names and patterns; 3: only the include ranges
-// (where the cost lies).
+// For the decision alone: 0, no lists; 1, all three; 2, only the names and patterns; 3, only
+// the include ranges (where the cost lies).
 FILTER_LISTS ListsOf(int64_t variant) {
     FILTER_LISTS lists = LargeLists();
     if (variant == 0) return FILTER_LISTS();
     if (variant == 2) lists.IncludeNetworks.clear(), lists.ExcludeNetworks.clear();
     if (variant == 3) lists.IgnoreUsers.clear(), lists.ExcludeNetworks.clear();
     return lists;
-}
-
-void LogonsThroughTheHandler(benchmark::State& state) {
-    SetDebugOutputMode(0);
-    test::FAKE_HOST_RESOLVER resolver;
-    test::FAKE_DIRECTORY_ACCESS directory;
-    directory.CreateFailure = directory.OpenFailure = 0x80040154;
-    TAKING_SINK sink;
-
-    LOGON_FILTER_SLOT filters;
-    std::vector<FILTER_PROBLEM> problems;
-    filters.Replace(std::make_shared<const LOGON_FILTER>(ListsOf(state.range(0)), problems));
-    if (!problems.empty()) {
-        state.SkipWithError("a list entry was refused");
-        return;
-    }
-    DUMP_SWITCHES switches;
-    EVENT_LOG_CONTEXT context{switches};
-    context.LogonFilters = &filters;
-    EVENT_LOG log(context, std::make_unique<test::FAKE_EVENT_LOG>(std::make_shared<test::FAKE_LOG_TRACE>()));
-
-    static const std::vector<std::vector<uint8_t>> records = LogonRecords();
-    size_t next = 0;
-    for (auto _ : state) {
-        const std::vector<uint8_t>& record = records[next];
-        next = next + 1 == records.size() ? 0 : next + 1;
-        RECORD_RANGE range;
-        log.DispatchRecord(record.data(), static_cast<uint32_t>(record.size()), range);
-    }
-    state.SetItemsProcessed(state.iterations());
-    state.counters["reports"] = static_cast<double>(sink.Taken);
-    state.counters["passed_over"] = static_cast<double>(filters.PassedOverCount());
 }
 
 uint64_t ThreadCpuNanoseconds() {
@@ -215,7 +183,6 @@ void FilterDecision(benchmark::State& state) {
 
 BENCHMARK(FilterDecision)->ArgName("lists")->Arg(1)->Arg(2)->Arg(3)->MinTime(1.0);
 
-BENCHMARK(LogonsThroughTheHandler)->ArgName("lists")->Arg(0)->Arg(1)->MinTime(2.0);
 
 }  // namespace
 }  // namespace qv
