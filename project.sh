@@ -4,7 +4,8 @@
 #   ./project.sh run     install, build, and run the agent on its embedded default
 #   ./project.sh build   build both targets (native with sanitizers, Windows cross build)
 #   ./project.sh bench   build optimised natively and run the benchmarks
-#   ./project.sh package build optimised natively and make the Debian package (build/package)
+#   ./project.sh package build the Debian package as it ships (build/package) and run lintian on it
+#   ./project.sh fuzz [SECONDS]  build every fuzz target (clang) and run each that long (default 60)
 #   ./project.sh setup   install the Debian packages only
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -14,9 +15,10 @@ PACKAGES=(cmake ninja-build g++ googletest libbenchmark-dev g++-mingw-w64-x86-64
           libmsi-dev libgsf-1-dev libglib2.0-dev msitools wixl
           libldap2-dev libsasl2-dev libkrb5-dev libsasl2-modules-gssapi-mit
           samba samba-ad-dc samba-ad-provision samba-dsdb-modules winbind krb5-user smbclient ldb-tools ldap-utils
-          libsystemd-dev systemd libsimdjson-dev dpkg-dev)
+          libsystemd-dev systemd libsimdjson-dev dpkg-dev lintian clang libclang-rt-14-dev)
 NATIVE_DIR=build/native
 WINDOWS_DIR=build/windows
+FUZZ_DIR=build/fuzz
 JOBS=$(nproc)
 
 log() { printf '\n== %s\n' "$*"; }
@@ -45,6 +47,46 @@ build() {
   cmake --build "$WINDOWS_DIR" -j "$JOBS"
 }
 
+# Runs a command in a network namespace of its own where that can be made (root), so the fixed
+# loopback addresses of a target's helpers never meet another run's.
+isolated() {
+  if unshare -n true 2>/dev/null; then
+    unshare -n sh -c 'ip link set lo up && exec "$@"' sh "$@"
+  else
+    "$@"
+  fi
+}
+
+# Every fuzz target fuzz/CMakeLists.txt defines, built with clang and libFuzzer, each run for
+# SECONDS from its seed corpus. New inputs go to a scratch folder, never into the seed corpus;
+# a crash leaves its input there and fails the run. Prints each target's runs and coverage.
+fuzz() {
+  local seconds=${1:-60} status=0 name program corpus scratch
+  log "fuzz targets (clang, libFuzzer, AddressSanitizer, UndefinedBehaviorSanitizer)"
+  CC=clang CXX=clang++ cmake -S . -B "$FUZZ_DIR" -G Ninja -DQV_FUZZ=ON -DQV_TESTS=OFF >/dev/null
+  cmake --build "$FUZZ_DIR" -j "$JOBS" --target fuzz_targets || return 1
+  scratch=$(mktemp -d "${TMPDIR:-/tmp}/quorvane-fuzz.XXXXXX")
+  log "each fuzz target for $seconds s"
+  while read -r name program corpus; do
+    mkdir -p "$scratch/$name/new"
+    local seeds=()
+    [ "$corpus" != - ] && seeds=("$corpus")
+    if isolated "$program" -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$scratch/$name/" \
+         "$scratch/$name/new" "${seeds[@]}" >"$scratch/$name/output.txt" 2>&1; then
+      sed -n 's/^#\([0-9]*\)[[:space:]]*DONE[[:space:]]*cov: \([0-9]*\) ft: \([0-9]*\).*/\1 \2 \3/p' "$scratch/$name/output.txt" |
+        { read -r runs coverage features
+          printf '%-24s %12s runs in %s s, coverage %s edges (%s features)\n' "$name" "${runs:-?}" "$seconds" \
+            "${coverage:-?}" "${features:-?}"; }
+    else
+      status=1
+      echo "$name: FAILED (its output and the input that failed are in $scratch/$name)"
+      tail -40 "$scratch/$name/output.txt"
+    fi
+  done <"$FUZZ_DIR/fuzz_targets.txt"
+  [ "$status" -eq 0 ] && rm -rf "$scratch"
+  return $status
+}
+
 fresh_wine_prefix() {
   WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/quorvane-wine.XXXXXX")
   export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
@@ -54,8 +96,8 @@ fresh_wine_prefix() {
 }
 
 test_all() {
-  local native_log windows_log
-  native_log=$(mktemp) windows_log=$(mktemp)
+  local native_log windows_log fuzz_log started
+  native_log=$(mktemp) windows_log=$(mktemp) fuzz_log=$(mktemp) started=$(mktemp)
   log "native tests"
   local native_status=0 windows_status=0
   ASAN_OPTIONS=allocator_may_return_null=1 ctest --test-dir "$NATIVE_DIR" -j "$JOBS" --output-on-failure \
@@ -66,6 +108,19 @@ test_all() {
   ctest --test-dir "$WINDOWS_DIR" -V | tee "$windows_log" |
     { grep -E '^[0-9]+: \[  (FAILED|PASSED)|^[0-9]+: (ok|FAILED):|Test *#|tests passed' || true; } || windows_status=$?
 
+  # Each fuzz target builds and survives a few seconds from its seeds.
+  local fuzz_status=0
+  fuzz 5 | tee "$fuzz_log" || fuzz_status=$?
+
+  # The tests write into build/ and temporary folders only.
+  local written source_status=0
+  written=$(find . -path ./build -prune -o -path ./.git -prune -o -newer "$started" -type f -print)
+  if [ -n "$written" ]; then
+    log "FAILED: the test run wrote into the source tree:"
+    echo "$written"
+    source_status=1
+  fi
+
   # One closing line for both runs: every native test case is a CTest test; the Windows
   # programs report their GoogleTest counts.
   local passed failed
@@ -74,10 +129,12 @@ test_all() {
   failed=$(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of.*/\1/p' "$native_log")
   passed=$((${passed:-0} + $(sed -n 's/^[0-9]*: \[  PASSED  \] \([0-9]*\) test.*/\1/p' "$windows_log" | awk '{s += $1} END {print s + 0}')))
   failed=$((${failed:-0} + $({ grep -c -E '^[0-9]+: \[  FAILED  \] [A-Za-z]' "$windows_log" || true; })))
-  rm -f "$native_log" "$windows_log"
+  passed=$((passed + $({ grep -c ' runs in ' "$fuzz_log" || true; })))
+  failed=$((failed + $({ grep -c ': FAILED' "$fuzz_log" || true; }) + source_status))
+  rm -f "$native_log" "$windows_log" "$fuzz_log" "$started"
   echo
   echo "${passed} passed, ${failed} failed"
-  [ "$native_status" -eq 0 ] && [ "$windows_status" -eq 0 ]
+  [ "$native_status" -eq 0 ] && [ "$windows_status" -eq 0 ] && [ "$fuzz_status" -eq 0 ] && [ "$source_status" -eq 0 ]
 }
 
 # The main job on an embedded default, in a throw-away settings store and data root: the
@@ -147,6 +204,7 @@ case "${1:-}" in
   setup) setup ;;
   build) setup; build ;;
   test) setup; build; test_all ;;
+  fuzz) setup; fuzz "${2:-60}" ;;
   bench)
     setup
     cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DQV_TESTS=OFF -DQV_BENCHMARKS=ON >/dev/null
@@ -156,11 +214,12 @@ case "${1:-}" in
   run) setup; build; run_default ;;
   package)
     setup
-    cmake -S . -B build/package -G Ninja -DCMAKE_BUILD_TYPE=Release -DQV_TESTS=OFF >/dev/null
-    cmake --build build/package -j "$JOBS"
+    cmake -S . -B build/package -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQV_TESTS=OFF -DQV_DEBIAN_PACKAGE=ON >/dev/null
+    cmake --build build/package -j "$JOBS" --target Quorvane qvreg qvevt qvsamba package_docs
     (cd build/package && cpack --config CPackConfig.cmake >/dev/null)
-    log "the Debian package"
-    ls -1 build/package/quorvane_*.deb
+    log "the Debian package and its debug symbols"
+    ls -1 build/package/quorvane_*.deb build/package/quorvane-dbgsym_*.ddeb
+    lintian build/package/quorvane_*.deb
     ;;
-  *) sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+  *) sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
 esac

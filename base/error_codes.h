@@ -38,6 +38,7 @@ constexpr uint32_t ERR_MORE_DATA = 234;
 constexpr uint32_t ERR_WAIT_TIMEOUT = 258;
 constexpr uint32_t ERR_NO_MORE_ITEMS = 259;
 constexpr uint32_t ERR_DIRECTORY = 267;
+constexpr uint32_t ERR_STOPPED_ON_SYMLINK = 681;
 constexpr uint32_t ERR_OPERATION_ABORTED = 995;
 constexpr uint32_t ERR_IO_PENDING = 997;
 constexpr uint32_t ERR_BADDB = 1009;
@@ -75,6 +76,12 @@ constexpr uint32_t ERR_INVALID_DATATYPE = 1804;
 constexpr uint32_t ERR_RESOURCE_DATA_NOT_FOUND = 1812;
 constexpr uint32_t ERR_RESOURCE_TYPE_NOT_FOUND = 1813;
 constexpr uint32_t ERR_RESOURCE_NAME_NOT_FOUND = 1814;
+
+// The program's own codes, for refusals Windows has no code for. Bit 29 marks a code as an
+// application's own, so none of them can ever mean a system error.
+constexpr uint32_t ERR_FILE_NOT_REGULAR = 0x20000001;
+constexpr uint32_t ERR_FILE_HAS_LINKS = 0x20000002;
+constexpr uint32_t ERR_FILE_OWNER_UNTRUSTED = 0x20000003;
 
 constexpr uint32_t ERR_WSAEINTR = 10004;
 constexpr uint32_t ERR_WSAEBADF = 10009;

@@ -6,12 +6,14 @@
 #include "base/error_codes.h"
 #include "eventlog/logon_filter.h"
 #include "eventlog/record_dump.h"
+#include "identity/identity_protocol.h"
 #include "identity/identity_request.h"
 #include "platform/error_text.h"
 #include "platform/event_log_record.h"
 #include "platform/last_error.h"
 #include "platform/registry_values.h"
 #include "support/debug_log.h"
+#include "support/health.h"
 
 namespace qv {
 
@@ -338,6 +340,8 @@ uint32_t EVENT_LOG::Process(const EVENT& stopEvent, const EVENT& settingsChanged
             Log.Stop = nullptr;
         }
     } keepPlace{*this};
+    // A connection made again before this call may be to another server.
+    FollowServer();
 
     for (;;) {
         // Registering.
@@ -385,6 +389,7 @@ uint32_t EVENT_LOG::Process(const EVENT& stopEvent, const EVENT& settingsChanged
             // during the batch signal it again.
             if (result == WAIT_CHANGE) changeEvent.Reset();
 
+            FollowServer();
             Expire();
             RECORD_RANGE range;
             code = ReadBatch(buffer, range);
@@ -395,6 +400,9 @@ uint32_t EVENT_LOG::Process(const EVENT& stopEvent, const EVENT& settingsChanged
                        range.Count, range.First, range.Last);
             if (code == ERR_HANDLE_EOF) {
                 SavePosition(false);
+                NoteBacklog();
+                // A change of server during the batch: the live logons follow it now.
+                FollowServer();
                 continue;
             }
             if (code == ERR_CANCELLED) return PROCESS_STOP;
@@ -426,6 +434,7 @@ bool EVENT_LOG::DispatchRecord(const uint8_t* bytes, uint32_t length, RECORD_RAN
     const uint32_t recordNumber = GetRecordUInt32(bytes, record_offset::RecordNumber);
     if (SeenUpTo != 0 && recordNumber <= SeenUpTo) return true;
     NoteRecord(range, recordNumber);
+    Health().Add(HEALTH_RECORDS_READ);
     LastRecordNumber = recordNumber;
     const uint32_t timeGenerated = GetRecordUInt32(bytes, record_offset::TimeGenerated);
     if (OldestToDispatch != 0 && timeGenerated < OldestToDispatch) {
@@ -499,6 +508,43 @@ void EVENT_LOG::WriteStatistics() {
     WriteRegistryDword(*key, u"Logons", LogonEntries.Count());
     const LOGON_FILTER_SLOT* filters = Context.LogonFilters;
     if (filters != nullptr && filters->WasUsed()) WriteRegistryDword(*key, u"Ignored", filters->PassedOverCount());
+    Context.StatisticsWritten();
+}
+
+void EVENT_LOG::NoteBacklog() {
+    // The newest record in the log against the last one read.
+    uint32_t count = 0;
+    uint32_t oldest = 0;
+    if (Api->NumberOfRecords(count) != ERR_SUCCESS || Api->OldestRecord(oldest) != ERR_SUCCESS || count == 0) return;
+    const uint32_t newest = oldest + count - 1;
+    Health().Set(HEALTH_RECORDS_BEHIND, newest > LastRecordNumber ? newest - LastRecordNumber : 0);
+}
+
+void EVENT_LOG::FollowServer() {
+    IDENTITY_PROTOCOL* connection = CurrentConnection();
+    if (connection == nullptr) return;
+    connection->ReturnToPrimaryIfDue();
+    const uint64_t epoch = connection->ResendEpoch();
+    if (epoch == ResentInEpoch) return;
+    ResentInEpoch = epoch;
+    uint32_t waiting = 0;
+    LogonEntries.RemoveWhere([&](const LOGON_ENTRY& entry) {
+        waiting += entry.Request.ReportedInEpoch != epoch;
+        return false;
+    });
+    if (waiting == 0) return;
+    DebugLog(u"Sending the %lu live logon(s) again to Identity server = \"%s\"", waiting, connection->ServerName());
+    LogonEntries.RemoveWhere([&](LOGON_ENTRY& entry) {
+        // A stop ends the round; the rest are not sent, and are not marked as sent either.
+        if (entry.Request.ReportedInEpoch == epoch || connection->Stopping()) return false;
+        // Once, whatever the answer, so that a failing report is not tried again and again;
+        // but a report that failed on the way to yet another server is owed to that one.
+        if (!IdentityResendLogon(entry.Request) && connection->ResendEpoch() == epoch) {
+            entry.Request.ReportedInEpoch = epoch;
+        }
+        entry.LastHeartbeat = STOPWATCH::Now();
+        return false;
+    });
 }
 
 }  // namespace qv

@@ -65,6 +65,10 @@ public:
     bool DispatchRecords(const uint8_t* buffer, uint32_t size, RECORD_RANGE& range);
     // Expires old table entries and sends heartbeats, at most once per ExpiryIntervalMs.
     void Expire();
+    // Goes back to the identity server itself when a fallback has been used long enough, and
+    // sends the live logons again to a server that does not know them yet (after a change of
+    // server, or any reconnect when so set): each logon once per change.
+    void FollowServer();
 
     const STRING& LogName() const { return Name; }
     const DUMP_SWITCHES& Switches() const { return Context.Switches; }
@@ -89,6 +93,8 @@ private:
     // 'bytesSought': records already in the buffer from a seek read.
     uint32_t CatchUp(BYTE_BUFFER& buffer, uint32_t bytesSought);
     void WriteStatistics();
+    // After a batch: how many records the log holds past the last one read, for the health.
+    void NoteBacklog();
     // After a cleared log: the next call starts at the end again.
     void ForgetPosition();
     uint32_t CountRecords(uint32_t flags, BYTE_BUFFER& buffer, RECORD_RANGE& range);
@@ -119,6 +125,7 @@ private:
     uint32_t OldestToDispatch = 0;  // while catching up: seconds since 1970 of the oldest record taken
     uint32_t SkippedAsOld = 0;
     uint32_t SeenUpTo = 0;  // while reading on after a seek: records up to here were dispatched
+    uint64_t ResentInEpoch = 0;  // the connection's resend epoch the live logons were last sent in
 
     const WAITABLE* Stop = nullptr;  // the stop event of the Process call under way
     bool Restoring = true;  // the first start reads on from the place kept, if there is one

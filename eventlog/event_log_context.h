@@ -43,6 +43,8 @@ struct EVENT_LOG_CONTEXT {
     const REGISTRY_KEY* StatisticsKey = nullptr;
     // The administrator's filters, read at each logon; null: none.
     LOGON_FILTER_SLOT* LogonFilters = nullptr;
+    // Called after the table sizes are written: the agent's health goes out with them.
+    std::function<void()> StatisticsWritten = [] {};
     // The service's stop event: a handler stops waiting for a slow name look-up once it is set.
     const WAITABLE* StopEvent = nullptr;
     // Where the reader keeps its place between runs, so that a restart reads what was written

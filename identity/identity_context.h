@@ -5,8 +5,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "base/string.h"
+#include "identity/certificate_trust.h"
 #include "platform/wait.h"
 
 namespace qv {
@@ -31,6 +33,16 @@ struct IDENTITY_CONTEXT {
     // False for a one-shot report: a lost connection gets one new attempt, not a retry every
     // minute until the server is back.
     bool RetryConnections = true;
+
+    // What the server's TLS certificate must be; by default anything.
+    std::function<TLS_TRUST()> Trust = [] { return TLS_TRUST(); };
+    // Further servers, tried in order when a connection round to the one in use fails.
+    std::function<std::vector<STRING>()> FallbackServers = [] { return std::vector<STRING>(); };
+    // The live logons are sent again after every reconnect, not only after a change of server.
+    std::function<bool()> ResendOnReconnect = [] { return false; };
+    // Called after each connection round, made or failed (before the pause): the health is
+    // written then too, since nothing else runs while the server cannot be reached.
+    std::function<void()> AfterRound = [] {};
 };
 
 }  // namespace qv

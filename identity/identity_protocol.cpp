@@ -3,12 +3,14 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <string>
 
 #include "platform/error_text.h"
 #include "platform/last_error.h"
 #include "platform/system_text.h"
 #include "support/debug_log.h"
 #include "support/format.h"
+#include "support/health.h"
 
 namespace qv {
 
@@ -75,6 +77,11 @@ bool IDENTITY_PROTOCOL::ConnectPlain() {
 }
 
 bool IDENTITY_PROTOCOL::ConnectSecure() {
+    // The trust is taken once per attempt, so that the handshake judges by what it was told.
+    TrustInUse = Environment.Trust();
+    STRING_A caFile;
+    if (TrustInUse.Verify == TLS_VERIFY_CHAIN) caFile = STRING_A(TrustInUse.CaFile);
+    SecureConnection.Config((std::string("SSLTrustedCAFile=") + caFile.Text()).c_str());
     return ConnectWith(CONNECTION_MODE_SECURE, IDENTITY_SECURE_PORT,
                        u"Connecting to Identity server = %s:%u (secure) ...");
 }
@@ -97,6 +104,9 @@ bool IDENTITY_PROTOCOL::ConnectByProtocol() {
     ConnectionInUse().SetTimeout(IDENTITY_TIMEOUT_SECONDS);
     bool connected = false;
     uint32_t protocol = Environment.IdentityProtocol();
+    // A certificate that must be verified is no reason to fall back to plain TCP, where
+    // nothing is verified: automatic means TLS alone then.
+    if (protocol != PROTOCOL_TCP && Environment.Trust().Verify != TLS_VERIFY_NONE) protocol = PROTOCOL_SECURE_TCP;
     if (protocol == PROTOCOL_SECURE_TCP) {
         connected = ConnectSecure();
     } else if (protocol == PROTOCOL_TCP) {
@@ -113,20 +123,67 @@ bool IDENTITY_PROTOCOL::ConnectByProtocol() {
     return connected;
 }
 
-bool IDENTITY_PROTOCOL::Connect() {
-    Server = Environment.IdentityServer();
-    return ConnectByProtocol();
+std::vector<STRING> IDENTITY_PROTOCOL::ServerList() const {
+    std::vector<STRING> servers{Primary};
+    for (STRING& fallback : Environment.FallbackServers()) {
+        if (fallback.IsEmpty()) continue;
+        bool listed = false;
+        for (const STRING& server : servers) listed = listed || EqualsIgnoringCase(server, fallback);
+        if (!listed) servers.push_back(std::move(fallback));
+    }
+    return servers;
 }
+
+bool IDENTITY_PROTOCOL::ConnectRound(bool logEach) {
+    Primary = Environment.IdentityServer();
+    const std::vector<STRING> servers = ServerList();
+    // The server in use first (the one a lost connection went to), then the list's order.
+    size_t current = 0;
+    for (size_t i = 0; i < servers.size(); ++i) {
+        if (EqualsIgnoringCase(servers[i], Server)) current = i;
+    }
+    std::vector<size_t> order{current};
+    for (size_t i = 0; i < servers.size(); ++i) {
+        if (i != current) order.push_back(i);
+    }
+    for (size_t index : order) {
+        Server = servers[index];
+        if (logEach) DebugLogEx(DBGOUT_VERBOSE, u"Connecting to Identity server = \"%s\" ...", Server);
+        if (ConnectByProtocol()) {
+            if (logEach) DebugLog(u"Connected to Identity server = \"%s\" ...", Server);
+            ConnectionMade(servers.size() > 1);
+            return true;
+        }
+        if (logEach) DebugLog(u"Connect to Identity server = \"%s\" failed", Server);
+    }
+    Health().SetServer(STRING());
+    Environment.AfterRound();
+    return false;
+}
+
+void IDENTITY_PROTOCOL::ConnectionMade(bool failoverConfigured) {
+    const bool switched = EverConnected && !EqualsIgnoringCase(Server, LastConnected);
+    if (EverConnected) Health().Add(HEALTH_RECONNECTS);
+    if (switched) Health().Add(HEALTH_FAILOVERS);
+    // Without fallbacks a change of server is the settings' doing, and says so itself.
+    if (switched && failoverConfigured) {
+        DebugLog(u"Identity server in use changed from \"%s\" to \"%s\"", LastConnected, Server);
+    }
+    const bool resend = EverConnected && ((switched && failoverConfigured) ||
+                                          (!ReturningToFallback && Environment.ResendOnReconnect()));
+    if (resend) ++Epoch;
+    if (switched || !EverConnected) SinceFallbackOrTry.Restart();
+    EverConnected = true;
+    LastConnected = Server;
+    Health().SetServer(Server);
+    Environment.AfterRound();
+}
+
+bool IDENTITY_PROTOCOL::Connect() { return ConnectRound(ServerList().size() > 1); }
 
 bool IDENTITY_PROTOCOL::PersistentConnect() {
     for (;;) {
-        Server = Environment.IdentityServer();
-        DebugLogEx(DBGOUT_VERBOSE, u"Connecting to Identity server = \"%s\" ...", Server);
-        if (ConnectByProtocol()) {
-            DebugLog(u"Connected to Identity server = \"%s\" ...", Server);
-            return true;
-        }
-        DebugLog(u"Connect to Identity server = \"%s\" failed", Server);
+        if (ConnectRound(true)) return true;
         if (!Environment.RetryConnections) return false;
 
         const WAITABLE* objects[] = {&StopEvent(), Environment.SettingsChangedEvent};
@@ -153,6 +210,29 @@ bool IDENTITY_PROTOCOL::PersistentConnect() {
     }
 }
 
+bool IDENTITY_PROTOCOL::ReturnToPrimaryIfDue() {
+    if (Disconnected || Primary.IsEmpty() || EqualsIgnoringCase(Server, Primary) ||
+        SinceFallbackOrTry.ElapsedMilliseconds() < PrimaryRetryMs) {
+        return false;
+    }
+    SinceFallbackOrTry.Restart();
+    const STRING fallback = Server;
+    DebugLog(u"Trying the primary Identity server = \"%s\" again ...", Primary);
+    Drop();
+    Server = Primary;
+    if (ConnectByProtocol()) {
+        DebugLog(u"Connected to Identity server = \"%s\" ...", Server);
+        ConnectionMade(true);
+        return true;
+    }
+    DebugLog(u"Connect to Identity server = \"%s\" failed; going on with \"%s\"", Primary, fallback);
+    Server = fallback;
+    ReturningToFallback = true;
+    PersistentConnect();
+    ReturningToFallback = false;
+    return false;
+}
+
 uint32_t IDENTITY_PROTOCOL::Wait(uint32_t seconds, uint32_t wanted) { return WaitMs(seconds * 1000, wanted); }
 
 uint32_t IDENTITY_PROTOCOL::WaitMs(uint32_t milliseconds, uint32_t wanted) {
@@ -177,6 +257,7 @@ uint32_t IDENTITY_PROTOCOL::WaitMs(uint32_t milliseconds, uint32_t wanted) {
                 DebugLogText(u"IDENTITY_PROTOCOL::Wait: Service shutting down");
                 Disconnected = true;
                 connection.Disconnect();
+                Health().SetServer(STRING());
                 return PROTOCOL_WAIT_STOPPING;
             case 1: {
                 std::lock_guard lock(Lock);
@@ -250,6 +331,7 @@ bool IDENTITY_PROTOCOL::Stopping() const { return WaitForOne(StopEvent(), 0) == 
 void IDENTITY_PROTOCOL::Drop() {
     Disconnected = true;
     ConnectionInUse().Disconnect();
+    Health().SetServer(STRING());
 }
 
 void IDENTITY_PROTOCOL::DropLateResponses(const std::function<bool(const uint8_t* response)>& isLate) {
@@ -285,7 +367,8 @@ bool IDENTITY_PROTOCOL::Receive(BYTE_BUFFER& received, const std::function<bool(
 
 bool IDENTITY_PROTOCOL::ServerChanged() {
     STRING configured = Environment.IdentityServer();
-    if (EqualsIgnoringCase(configured, Server)) return false;
+    if (EqualsIgnoringCase(configured, Primary)) return false;
+    Primary = configured;
     Server = std::move(configured);
     return true;
 }

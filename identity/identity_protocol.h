@@ -8,12 +8,14 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <vector>
 
 #include "base/byte_buffer.h"
 #include "base/string.h"
 #include "identity/identity_context.h"
 #include "identity/identity_tcp.h"
 #include "platform/wait.h"
+#include "support/time_value.h"
 
 namespace qv {
 
@@ -51,10 +53,18 @@ public:
     ~IDENTITY_PROTOCOL();
 
     // Connects, retrying every minute (at once after a settings change) until it succeeds;
-    // false when the service is stopping or waiting failed.
+    // false when the service is stopping or waiting failed. Each round tries the server in
+    // use, then the others of the list (the identity server, then its fallbacks) in order.
     bool PersistentConnect();
-    // One attempt by the protocol setting.
+    // One round by the protocol setting, without a pause.
     bool Connect();
+    // On a fallback server, once PrimaryRetryMs have passed since the switch or the last
+    // try: tries the identity server itself again and keeps it when it answers (true), else
+    // connects again as PersistentConnect does, the fallback first.
+    bool ReturnToPrimaryIfDue();
+    // Counts the changes after which the live logons must be sent again: each change of the
+    // server connected to while fallbacks are set, and each reconnect with ResendOnReconnect.
+    uint64_t ResendEpoch() const { return Epoch; }
     // Waits up to 'seconds' for every flag of 'wanted', pumping the component.
     uint32_t Wait(uint32_t seconds, uint32_t wanted);
     void Set(uint32_t flags);
@@ -79,12 +89,18 @@ public:
     bool Stopping() const;
 
     const STRING& ServerName() const { return Server; }
+    // The identity server setting as last taken; ServerName differs while on a fallback.
+    const STRING& PrimaryName() const { return Primary; }
+    // The trust in force for the TLS connection being made or in use.
+    const TLS_TRUST& Trust() const { return TrustInUse; }
     const IDENTITY_CONTEXT& Context() const { return Environment; }
     uint32_t ConnectionMode = CONNECTION_MODE_NONE;
     bool Disconnected = true;
 
     // How long a failed round waits before the next; a minute in service.
     uint32_t RetryPauseMs = 60000;
+    // How long a fallback is used before the identity server itself is tried again.
+    uint32_t PrimaryRetryMs = 600000;
     // How long a request waits for its response; tests shorten it.
     uint32_t ResponseTimeoutMs = IDENTITY_TIMEOUT_SECONDS * 1000;
 
@@ -93,6 +109,13 @@ private:
     bool ConnectSecure();
     bool ConnectWith(uint32_t mode, uint32_t port, const char16_t* line);
     bool ConnectByProtocol();
+    // The identity server, then its fallbacks (each once, ignoring case).
+    std::vector<STRING> ServerList() const;
+    // One attempt at each server of the list, the one in use first; 'logEach' writes the
+    // connected and failed lines.
+    bool ConnectRound(bool logEach);
+    // After a connection was made to Server.
+    void ConnectionMade(bool failoverConfigured);
     uint32_t WaitMs(uint32_t milliseconds, uint32_t wanted);
     // Under the lock.
     void DropLateResponses(const std::function<bool(const uint8_t* response)>& isLate);
@@ -102,6 +125,13 @@ private:
     IDENTITY_CONTEXT Environment;
     EVENT NeverSet;  // stands in for a stop event when the context has none
     STRING Server;
+    STRING Primary;
+    STRING LastConnected;
+    bool EverConnected = false;
+    bool ReturningToFallback = false;  // a reconnect we caused ourselves: no resend for it
+    uint64_t Epoch = 0;
+    STOPWATCH SinceFallbackOrTry;
+    TLS_TRUST TrustInUse;
     std::mutex Lock;  // guards PendingEvents and ReceiveBuffer against the event operations
     IDENTITY_TCPS SecureConnection;
     IDENTITY_TCP PlainConnection;

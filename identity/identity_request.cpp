@@ -11,6 +11,7 @@
 #include "platform/os_version.h"
 #include "support/debug_log.h"
 #include "support/format.h"
+#include "support/health.h"
 #include "support/item_list.h"
 
 namespace qv {
@@ -84,6 +85,29 @@ void ClearPositions(IDENTITY_REQUEST& request) {
     request.ComputerNameField = NO_FIELD;
     request.AddressField = NO_FIELD;
     request.KindField = NO_FIELD;
+}
+
+// Sets the stored request's trailing kind byte; false when it has none.
+bool SetKind(IDENTITY_REQUEST& request, uint8_t kind) {
+    if (request.KindField == NO_FIELD || request.KindField >= request.Length()) return false;
+    request.Request.Data()[request.KindField] = kind;
+    return true;
+}
+
+// A logon or logoff report, counted for the agent's health; a logon remembers the epoch of the
+// connection that took it. A dry run's sink takes it instead, uncounted.
+bool SendReport(const char16_t* name, IDENTITY_REQUEST& request) {
+    if (REPORT_SINK* sink = CurrentReportSink()) {
+        const bool hasKind = request.KindField != NO_FIELD && request.KindField < request.Length();
+        return hasKind && sink->Take(request.Request.Data()[request.KindField], request);
+    }
+    const bool sent = SendIdentityRequest(name, request.Request.Data(), request.Length());
+    IDENTITY_PROTOCOL* connection = CurrentConnection();
+    // A report a stop kept back has not failed: it is made again after the restart.
+    if (sent) Health().Add(HEALTH_REPORTS_ACKNOWLEDGED);
+    else if (connection == nullptr || !connection->Stopping()) Health().Add(HEALTH_REPORTS_FAILED);
+    if (sent && connection != nullptr) request.ReportedInEpoch = connection->ResendEpoch();
+    return sent;
 }
 
 }  // namespace
@@ -190,8 +214,7 @@ bool IdentityReportLogon(IDENTITY_REQUEST& request, const IP_ADDRESS& address, c
     }
 
     if (!EncodeIdentityRequest(request, address, computer, user, groups)) return false;
-    if (REPORT_SINK* sink = CurrentReportSink()) return sink->Take(REPORT_KIND_LOGON, request);
-    return SendIdentityRequest(u"IdentityReportLogon", request.Request.Data(), request.Length());
+    return SendReport(u"IdentityReportLogon", request);
 }
 
 bool EncodeIdentityRequest(IDENTITY_REQUEST& request, const IP_ADDRESS& address, const IDENTITY_SECTION& computer,
@@ -275,9 +298,9 @@ bool EncodeIdentityRequest(IDENTITY_REQUEST& request, const IP_ADDRESS& address,
 
 bool IdentityReportHeartbeat(IDENTITY_REQUEST& request) {
     DebugLog(u"IdentityReportHeartbeat: Request length = %lu", request.Length());
-    if (request.KindField == NO_FIELD || request.KindField >= request.Length()) return false;
-    request.Request.Data()[request.KindField] = REPORT_KIND_HEARTBEAT;
+    if (!SetKind(request, REPORT_KIND_HEARTBEAT)) return false;
     if (REPORT_SINK* sink = CurrentReportSink()) return sink->Take(REPORT_KIND_HEARTBEAT, request);
+    Health().Add(HEALTH_HEARTBEATS_SENT);
     return SendIdentityRequest(u"IdentityReportHeartbeat", request.Request.Data(), request.Length());
 }
 
@@ -326,12 +349,17 @@ STRING RequestAddressText(const IDENTITY_REQUEST& request) {
 }
 
 bool IdentityReportLogoff(IDENTITY_REQUEST& request) {
-    if (request.KindField == NO_FIELD || request.KindField >= request.Length()) return false;
-    request.Request.Data()[request.KindField] = REPORT_KIND_LOGOFF;
+    if (!SetKind(request, REPORT_KIND_LOGOFF)) return false;
     DebugLog(u"IdentityReportLogoff: NtUserName = \"%s\", IpAddress = \"%s\", Request length = %lu",
              RequestUserName(request), RequestAddressText(request), request.Length());
-    if (REPORT_SINK* sink = CurrentReportSink()) return sink->Take(REPORT_KIND_LOGOFF, request);
-    return SendIdentityRequest(u"IdentityReportLogoff", request.Request.Data(), request.Length());
+    return SendReport(u"IdentityReportLogoff", request);
+}
+
+bool IdentityResendLogon(IDENTITY_REQUEST& request) {
+    if (!SetKind(request, REPORT_KIND_LOGON)) return false;
+    DebugLog(u"IdentityResendLogon: User name = \"%s\", IP address = \"%s\", Request length = %lu",
+             RequestUserName(request), RequestAddressText(request), request.Length());
+    return SendReport(u"IdentityResendLogon", request);
 }
 
 namespace {
@@ -408,7 +436,10 @@ bool SendIdentityRequest(const char16_t* name, uint8_t* bytes, uint32_t length) 
     // arrives twice is harmless; one that never arrives loses an identity.)
     for (bool resent = false;; resent = true) {
         uint32_t requestId = 0;
-        if (!SendWithRetries(*connection, name, bytes, length, requestId)) return false;
+        if (!SendWithRetries(*connection, name, bytes, length, requestId)) {
+            if (!connection->Stopping()) Health().Failed();
+            return false;
+        }
         BYTE_BUFFER response;
         const bool answered = connection->Receive(
             response, [requestId](const uint8_t* candidate) { return IsEarlierResponse(candidate, requestId); });
@@ -416,7 +447,10 @@ bool SendIdentityRequest(const char16_t* name, uint8_t* bytes, uint32_t length) 
             DebugLog(u"%s: the connection ended before the response; sending the request again", name);
             continue;
         }
-        return CheckResponse(name, bytes, requestId, response);
+        const bool acknowledged = CheckResponse(name, bytes, requestId, response);
+        if (acknowledged) Health().Acknowledged();
+        else Health().Failed();
+        return acknowledged;
     }
 }
 

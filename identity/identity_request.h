@@ -33,6 +33,9 @@ struct IDENTITY_REQUEST {
     uint32_t ComputerNameField = NO_FIELD;  // the computer name's count word
     uint32_t AddressField = NO_FIELD;       // the IP version byte; the address bytes follow
     uint32_t KindField = NO_FIELD;          // the trailing kind byte
+    // The connection's resend epoch (IDENTITY_PROTOCOL::ResendEpoch) when the logon was last
+    // reported: a logon reported since the last change of server is not sent again for it.
+    uint64_t ReportedInEpoch = 0;
 };
 
 // A name section of the request: the name as sent, and its DN and OU (empty when unknown).
@@ -79,6 +82,8 @@ STRING RequestUserName(const IDENTITY_REQUEST& request);
 STRING RequestComputerName(const IDENTITY_REQUEST& request);
 STRING RequestAddressText(const IDENTITY_REQUEST& request);
 bool IdentityReportLogoff(IDENTITY_REQUEST& request);
+// The stored logon report sent again as a logon (to a server that does not know it yet).
+bool IdentityResendLogon(IDENTITY_REQUEST& request);
 bool SendIdentityRequest(const char16_t* name, uint8_t* bytes, uint32_t length);
 
 // The process-wide request identifier counter: the value after the increment.

@@ -2,6 +2,7 @@
 
 #include "identity/identity_protocol.h"
 #include "support/debug_log.h"
+#include "support/health.h"
 
 namespace qv {
 
@@ -37,6 +38,7 @@ void Disconnected(IDENTITY_PROTOCOL& protocol, const char16_t* line) {
     DebugLogEx(DBGOUT_CUSTOM2, line);
     protocol.Set(PROTOCOL_EVENT_ERROR | PROTOCOL_EVENT_DISCONNECTED);
     protocol.Disconnected = true;
+    Health().SetServer(STRING());
 }
 
 void ReadyToSend(IDENTITY_PROTOCOL& protocol, const char16_t* line) {
@@ -70,11 +72,35 @@ int IDENTITY_TCPS::FireSSLServerAuthentication(SSL_SERVER_AUTHENTICATION_EVENT_A
                 "IDENTITY_TCPS::FireSSLServerAuthentication:\n    CertSubject = %s,\n    CertIssuer = %s,\n    Status = "
                 "%s,\n    Accept = %d",
                 TextOrEmpty(args.CertSubject), TextOrEmpty(args.CertIssuer), TextOrEmpty(args.Status), args.Accept);
+    const TLS_TRUST& trust = Protocol.Trust();
+    if (trust.Verify != TLS_VERIFY_NONE) {
+        Judge(trust, args);
+        return 0;
+    }
     if (args.Accept == 0) {
         DebugLogEx(DBGOUT_CUSTOM2, u"IDENTITY_TCPS::FireSSLServerAuthentication: Accepting non-recommended connection");
         args.Accept = 1;
     }
     return 0;
+}
+
+// The certificate as the trust setting wants it, or refused with a line that says why and
+// shows what an administrator needs to pin it.
+void IDENTITY_TCPS::Judge(const TLS_TRUST& trust, SSL_SERVER_AUTHENTICATION_EVENT_ARGS& args) {
+    const STRING refusal = CertificateRefusal(trust, args, Protocol.ServerName());
+    if (refusal.IsEmpty()) {
+        DebugLogEx(DBGOUT_CUSTOM2, u"IDENTITY_TCPS::FireSSLServerAuthentication: Certificate %s",
+                   trust.Verify == TLS_VERIFY_PIN ? u"pinned" : u"verified");
+        args.Accept = 1;
+        return;
+    }
+    DebugLog(u"Certificate of Identity server = \"%s\" refused: %s\n    Subject = %s\n    Issuer = %s\n    "
+             u"SHA-256 fingerprint = %s\n    Public key SHA-256 = %s",
+             Protocol.ServerName(), refusal, STRING(TextOrEmpty(args.CertSubject)), STRING(TextOrEmpty(args.CertIssuer)),
+             FingerprintText(args.CertSha256), FingerprintText(args.PublicKeySha256));
+    Refusal = STRING_A(refusal);
+    args.RefusalReason = Refusal.Text();
+    args.Accept = 0;
 }
 
 int IDENTITY_TCPS::FireSSLStatus(SSL_STATUS_EVENT_ARGS& args) {

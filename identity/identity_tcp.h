@@ -4,6 +4,8 @@
 // carry, so both come from one template over the component class and those lines.
 #pragma once
 
+#include "base/string.h"
+#include "identity/certificate_trust.h"
 #include "identity/ip_port.h"
 
 namespace qv {
@@ -83,6 +85,10 @@ public:
     int FireError(ERROR_EVENT_ARGS& args) override;
     int FireSSLServerAuthentication(SSL_SERVER_AUTHENTICATION_EVENT_ARGS& args) override;
     int FireSSLStatus(SSL_STATUS_EVENT_ARGS& args) override;
+
+private:
+    void Judge(const TLS_TRUST& trust, SSL_SERVER_AUTHENTICATION_EVENT_ARGS& args);
+    STRING_A Refusal;  // outlives the event, for the component's failure text
 };
 
 }  // namespace qv

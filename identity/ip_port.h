@@ -43,6 +43,15 @@ struct SSL_SERVER_AUTHENTICATION_EVENT_ARGS {
     const char* CertIssuer;
     const char* Status;
     int32_t Accept;  // in: the component's verdict; out: non-zero goes on with the handshake
+    // The verification as TLS_PROBLEM_* flags (0: none found) and, for TLS_PROBLEM_OTHER, in
+    // words; and the SHA-256 fingerprints of the certificate and of its public key (null when
+    // they could not be taken).
+    uint32_t Problems;
+    const char* ProblemText;
+    const uint8_t* CertSha256;
+    const uint8_t* PublicKeySha256;
+    // out: why the certificate was refused, for the component's failure text (null: Status).
+    const char* RefusalReason;
 };
 struct SSL_STATUS_EVENT_ARGS {
     const char* Message;

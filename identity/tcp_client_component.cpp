@@ -78,6 +78,10 @@ int TCP_CLIENT_COMPONENT::Config(const char* setting) {
         EnabledProtocols = protocols;
         return 0;
     }
+    if (SameName(setting, nameLength, "SSLTrustedCAFile")) {
+        TrustedCaFile = equals + 1;
+        return 0;
+    }
     return Remember(ERR_INVALID_PARAMETER, "Unknown setting \"" + std::string(setting, nameLength) + "\"");
 }
 
@@ -228,7 +232,12 @@ void TCP_CLIENT_COMPONENT::DeliverServerAuthentication() {
                                               certificate.Subject.c_str(),
                                               certificate.Issuer.c_str(),
                                               certificate.Status.c_str(),
-                                              certificate.Trusted ? 1 : 0};
+                                              certificate.Trusted ? 1 : 0,
+                                              certificate.Problems,
+                                              certificate.ProblemText.c_str(),
+                                              certificate.HaveFingerprints ? certificate.CertificateSha256.data() : nullptr,
+                                              certificate.HaveFingerprints ? certificate.PublicKeySha256.data() : nullptr,
+                                              nullptr};
     Owner.FireEvent(IPPORT_EVENT_SSL_SERVER_AUTHENTICATION, &args);
     // The event operation may have disconnected or even started another connection.
     if (Phase != PHASE::Handshaking || Tls.get() != session) return;
@@ -236,7 +245,8 @@ void TCP_CLIENT_COMPONENT::DeliverServerAuthentication() {
         // Nothing more of this connection reaches the owner (data that came with the handshake
         // included).
         Events.clear();
-        FailTls("The server certificate was not accepted: " + certificate.Status);
+        FailTls("The server certificate was not accepted: " +
+                (args.RefusalReason != nullptr ? std::string(args.RefusalReason) : certificate.Status));
         return;
     }
     Phase = PHASE::Connected;
@@ -281,10 +291,11 @@ void TCP_CLIENT_COMPONENT::StartHandshake() {
     Phase = PHASE::Handshaking;
     HandshakeDone = false;
     std::string failure;
-    Tls = CreateTlsClientSession(EnabledProtocols, failure);
+    Tls = CreateTlsClientSession(EnabledProtocols, failure, TrustedCaFile);
     if (!Tls) {
         DebugLogExA(DBGOUT_CUSTOM2, "TLS client session: %s", failure.c_str());
-        FailTls("The TLS engine could not be initialised");
+        // A CA file that cannot be used is the administrator's to mend: the failure says which.
+        FailTls(TrustedCaFile.empty() ? "The TLS engine could not be initialised" : failure);
         return;
     }
     if (Tls->Start(Host.c_str(), Outgoing) == TLS_STATE::Failed) FailTls(Tls->ErrorText());

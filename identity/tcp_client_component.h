@@ -80,6 +80,7 @@ private:
     int32_t TimeoutSeconds = 60;
     // TLS 1.2 and newer unless configured otherwise (the engine drops what it lacks).
     uint32_t EnabledProtocols = TLS_PROTOCOL_TLS1_2 | TLS_PROTOCOL_TLS1_3;
+    std::string TrustedCaFile;  // empty: the system's trust store
     std::string Host;
     std::chrono::steady_clock::time_point Deadline{};
     bool HasDeadline = false;

@@ -29,7 +29,10 @@ enum class FILE_CREATION : uint32_t {
 
 // An open file for appending writes. Every write goes to the end of the file, even when
 // other processes write to it too; the file stays readable and writable for them; each
-// write reaches the disk before it returns (Win32 write-through, POSIX O_DSYNC).
+// write reaches the disk before it returns (Win32 write-through, POSIX O_DSYNC). On POSIX the
+// file is never reached through a symbolic link and is written only as a regular file with one
+// name whose owner is trusted, else refused with its own error code (platform/posix/safe_file.h);
+// a new file is made readable by its owner and group only.
 class FILE_HANDLE {
 public:
     FILE_HANDLE() = default;

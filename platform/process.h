@@ -34,6 +34,14 @@ void WriteKernelDebuggerText(const char* utf8);
 // output, as in a service, the text is dropped.
 void WriteStandardOutput(const char16_t* text);
 
+// A program without a standard output of its own (Windows' GUI subsystem, started from a
+// console) takes over the console of the process that started it, so that what it writes
+// shows there. Nothing to do on POSIX.
+void UseParentConsole();
+
+// True while a process with this identifier exists (also one this process may not open).
+bool ProcessIsRunning(uint32_t processId);
+
 // The user's local application-data folder, without a trailing separator: Windows
 // CSIDL_LOCAL_APPDATA (or %LOCALAPPDATA%), POSIX $XDG_DATA_HOME or $HOME/.local/share.
 // False when there is none.

@@ -18,20 +18,26 @@ bool Succeeded(uint32_t code) {
     return false;
 }
 
-}  // namespace
-
-bool ReadRegistryDword(const REGISTRY_KEY& key, const char16_t* name, uint32_t& value) {
+// A number of exactly its own size and type.
+template <typename NUMBER>
+bool ReadRegistryNumber(const REGISTRY_KEY& key, const char16_t* name, uint32_t wantedType, NUMBER& value) {
     uint32_t type = REG_TYPE_NONE;
-    uint32_t data = 0;
+    NUMBER data = 0;
     uint32_t size = sizeof data;
     uint32_t code = key.QueryValue(name, &type, &data, &size);
-    // A value too big for a DWORD answers "more data": that is a wrong size, not a failure to read.
-    if (code == ERR_MORE_DATA || (code == ERR_SUCCESS && (type != REG_TYPE_DWORD || size != sizeof data))) {
+    // A value too big for the number answers "more data": that is a wrong size, not a failure to read.
+    if (code == ERR_MORE_DATA || (code == ERR_SUCCESS && (type != wantedType || size != sizeof data))) {
         code = ERR_INVALID_DATATYPE;
     }
     if (!Succeeded(code)) return false;
     value = data;
     return true;
+}
+
+}  // namespace
+
+bool ReadRegistryDword(const REGISTRY_KEY& key, const char16_t* name, uint32_t& value) {
+    return ReadRegistryNumber(key, name, REG_TYPE_DWORD, value);
 }
 
 bool ReadRegistryString(const REGISTRY_KEY& key, const char16_t* name, STRING& value) {
@@ -59,8 +65,8 @@ bool RegistryTextFromBytes(uint32_t type, const uint8_t* data, uint32_t size, ST
     return true;
 }
 
-bool ReadRegistryStrings(const REGISTRY_KEY& key, const char16_t* name, uint32_t maximumBytes,
-                         std::vector<STRING>& values) {
+bool ReadRegistryStrings(const REGISTRY_KEY& key, const char16_t* name, std::vector<STRING>& values,
+                         uint32_t maximumBytes) {
     values.clear();
     uint32_t type = REG_TYPE_NONE;
     uint32_t size = 0;
@@ -76,7 +82,7 @@ bool ReadRegistryStrings(const REGISTRY_KEY& key, const char16_t* name, uint32_t
     if (size != 0) {
         code = key.QueryValue(name, &type, units.data(), &read);
         // A value that changed between the two queries is read as it is now, within the limit.
-        if (code == ERR_MORE_DATA) return ReadRegistryStrings(key, name, maximumBytes, values);
+        if (code == ERR_MORE_DATA) return ReadRegistryStrings(key, name, values, maximumBytes);
         if (!Succeeded(code)) return false;
         if (type != REG_TYPE_MULTI_SZ && type != REG_TYPE_SZ && type != REG_TYPE_EXPAND_SZ) {
             return Succeeded(ERR_INVALID_DATATYPE);
@@ -114,6 +120,14 @@ bool WriteRegistryStrings(const REGISTRY_KEY& key, const char16_t* name, const s
     units.push_back(u'\0');
     return Succeeded(key.SetValue(name, REG_TYPE_MULTI_SZ, units.data(),
                                   static_cast<uint32_t>(units.size() * sizeof(char16_t))));
+}
+
+bool ReadRegistryQword(const REGISTRY_KEY& key, const char16_t* name, uint64_t& value) {
+    return ReadRegistryNumber(key, name, REG_TYPE_QWORD, value);
+}
+
+bool WriteRegistryQword(const REGISTRY_KEY& key, const char16_t* name, uint64_t value) {
+    return Succeeded(key.SetValue(name, REG_TYPE_QWORD, &value, sizeof value));
 }
 
 bool DeleteRegistryValue(const REGISTRY_KEY& key, const char16_t* name) {

@@ -7,7 +7,9 @@
 // in its environment; otherwise the dispatcher fails with 1063, as a Windows program started
 // from a command prompt does. The dispatcher runs the service's main function on a thread of
 // its own and turns SIGTERM and SIGINT into the stop control, handed to the control handler on
-// the dispatcher's thread once the reported status accepts stop. Status reports go to the
+// the dispatcher's thread once the reported status accepts stop; SIGHUP (systemctl reload)
+// makes the settings store signal its change notifications, so the service reads its settings
+// again. Status reports go to the
 // notification socket (sd_notify): start pending as STATUS= with EXTEND_TIMEOUT_USEC= from the
 // wait hint, running as READY=1, stop pending and stopped as STOPPING=1, each with a STATUS=
 // text that names the state and any exit code.
@@ -61,8 +63,14 @@ SERVICE_STATUS_HANDLE_VALUE RegisterServiceControlHandler(const char16_t* servic
 // 0, or the Win32 error code (also left as the last-error value).
 uint32_t SendServiceStatus(SERVICE_STATUS_HANDLE_VALUE handle, const SERVICE_STATUS_REPORT& status);
 
+// A one-line summary of how the running service is doing, for the service manager to show:
+// systemd's STATUS= (systemctl status). Windows' service control manager keeps no such text,
+// so there it goes nowhere; so it does outside a service.
+void SetServiceStatusText(const char16_t* text);
+
 // Hands a console stop request to 'onStop' for as long as the object lives: Windows' Ctrl+C,
-// Ctrl+Break and the console being closed, POSIX's SIGINT and SIGTERM. 'onStop' runs on a
+// Ctrl+Break and the console being closed, POSIX's SIGINT, SIGTERM and SIGHUP (the terminal
+// closed). 'onStop' runs on a
 // thread of the platform's (never inside a signal handler) with the request's name, such as
 // "CTRL_C_EVENT" or "SIGTERM". Install at most one at a time.
 class CONSOLE_STOP_HANDLER {

@@ -4,6 +4,7 @@
 // with memory BIOs.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -24,12 +25,30 @@ enum class TLS_STATE {
     Failed,       // negotiation failed; ErrorText says why
 };
 
+// What the verification found wrong with a certificate, the same on every platform.
+constexpr uint32_t TLS_PROBLEM_UNTRUSTED = 0x01;      // no chain to a trusted root (or to the CA file)
+constexpr uint32_t TLS_PROBLEM_EXPIRED = 0x02;        // past the end of its validity (or its chain's)
+constexpr uint32_t TLS_PROBLEM_NOT_YET_VALID = 0x04;  // before the start of its validity
+constexpr uint32_t TLS_PROBLEM_NAME_MISMATCH = 0x08;  // it does not name the host connected to
+constexpr uint32_t TLS_PROBLEM_OTHER = 0x10;          // anything else; ProblemText says what
+constexpr uint32_t TLS_PROBLEM_NO_CERTIFICATE = 0x20;
+
+using SHA256_DIGEST = std::array<uint8_t, 32>;
+
 struct TLS_SERVER_CERTIFICATE {
     std::vector<uint8_t> Encoded;  // DER
     std::string Subject;           // UTF-8, as the platform renders distinguished names
     std::string Issuer;
     std::string Status;            // the verification result in words
     bool Trusted = false;          // chain and host name verified
+    // The verification again, as TLS_PROBLEM_* flags (0: none found), against the CA file
+    // when the session was given one (which then also decides Status and Trusted).
+    uint32_t Problems = TLS_PROBLEM_NO_CERTIFICATE;
+    std::string ProblemText;       // the platform's words for TLS_PROBLEM_OTHER
+    // SHA-256 of the certificate (DER) and of its SubjectPublicKeyInfo (DER).
+    bool HaveFingerprints = false;
+    SHA256_DIGEST CertificateSha256{};
+    SHA256_DIGEST PublicKeySha256{};
 };
 
 class TLS_CLIENT_SESSION {
@@ -55,7 +74,10 @@ public:
 };
 
 // enabledProtocols: TLS_PROTOCOL_* bits; versions the engine no longer allows are dropped.
-// Null, with what went wrong in 'failure', when the engine cannot be initialised.
-std::unique_ptr<TLS_CLIENT_SESSION> CreateTlsClientSession(uint32_t enabledProtocols, std::string& failure);
+// caFile (UTF-8 path): PEM (or one DER) certificates that alone are trusted as roots, instead
+// of the system's store. Null, with what went wrong in 'failure', when the engine cannot be
+// initialised or the CA file cannot be used.
+std::unique_ptr<TLS_CLIENT_SESSION> CreateTlsClientSession(uint32_t enabledProtocols, std::string& failure,
+                                                           const std::string& caFile = std::string());
 
 }  // namespace qv

@@ -110,6 +110,8 @@ const char16_t* ParseCommandLine(COMMAND_LINE& line, const char16_t* const* argu
             line.ReportMode = line.ReportIdentity = line.ReportHeartbeat = true;
         } else if (Is(name, u"REPORT_LOGOFF")) {
             line.ReportMode = line.ReportIdentity = line.ReportLogoff = true;
+        } else if (Is(name, u"STATUS")) {
+            line.Status = true;
         } else {
             return name;
         }
@@ -170,7 +172,13 @@ void ApplyDebugOutputMode(const COMMAND_LINE& line) {
     SetLogRenameSchedule(0, 1);
     SetDebugOutputMode(chosen.Mode);
     // A dry run keeps its own log, so that it never overwrites the running service's.
-    SetLogPath(LOG_PATH_PROGRAM, line.ReplayFile != nullptr ? u"QuorvaneReplay" : u"Quorvane", LOG_PATH_DEFAULT);
+    const char16_t* logName = line.ReplayFile != nullptr ? u"QuorvaneReplay" : u"Quorvane";
+#if defined(QV_LOG_FOLDER)
+    // The Debian package keeps the program in root's /usr/sbin; its log has a folder of its own.
+    SetLogPath(u"" QV_LOG_FOLDER, logName, LOG_PATH_DEFAULT);
+#else
+    SetLogPath(LOG_PATH_PROGRAM, logName, LOG_PATH_DEFAULT);
+#endif
     LogArguments(line.Arguments, static_cast<uint32_t>(line.ArgumentsEnd - line.Arguments));
     LogDebugOutputMode(chosen.Mode, chosen.Source, chosen.Name);
 }

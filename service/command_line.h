@@ -38,6 +38,7 @@ struct COMMAND_LINE : DUMP_SWITCHES {
     bool ReportIdentity = false;
     bool ReportHeartbeat = false;
     bool ReportLogoff = false;
+    bool Status = false;  // -STATUS: print the running agent's health and exit
 };
 
 COMMAND_LINE& CommandLine();

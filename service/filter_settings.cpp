@@ -12,9 +12,6 @@ namespace qv {
 
 namespace {
 
-// Room for some 25,000 names (five thousand take about 200 KB), and a bound on what a list
-// can cost to build.
-constexpr uint32_t MAXIMUM_LIST_BYTES = 1024 * 1024;
 
 struct LIST {
     const char16_t* Name;
@@ -41,11 +38,12 @@ bool IsSeparator(char16_t c) { return c == u';' || c == u','; }
 bool ReadList(const REGISTRY_KEY& key, const char16_t* name, std::vector<STRING>& entries) {
     entries.clear();
     std::vector<STRING> strings;
-    if (!ReadRegistryStrings(key, name, MAXIMUM_LIST_BYTES, strings)) {
+    // The bound leaves room for some 25,000 names (five thousand take about 200 KB).
+    if (!ReadRegistryStrings(key, name, strings)) {
         const uint32_t code = GetLastErrorCode();
         if (code == ERR_FILE_NOT_FOUND) return true;
         if (code == ERR_INVALID_DATA) {
-            DebugLog(u"Registry value %s holds more than %lu bytes; it is not read", name, MAXIMUM_LIST_BYTES);
+            DebugLog(u"Registry value %s holds more than %lu bytes; it is not read", name, MAXIMUM_STRINGS_BYTES);
         } else {
             DebugLog(u"Unable to load registry value = %s. %s. Error code = %lu.", name, GetErrorText(code), code);
         }

@@ -15,6 +15,7 @@
 #include "service/service_host.h"
 #include "service/service_main.h"
 #include "service/settings.h"
+#include "service/status_mode.h"
 #include "service/version.h"
 #include "support/debug_log.h"
 #include "support/event_reporter.h"
@@ -66,6 +67,8 @@ int QuorvaneMain(uint32_t count, const char16_t* const* arguments) {
         ShowWarning(text.Text(), caption.Text());
         return EXIT_BAD_COMMAND_LINE;
     }
+    // Before any logging: a look at the running agent must not touch its log file.
+    if (line.Status) return RunStatusMode();
 
     ApplyDebugOutputMode(line);
     LogVersion();

@@ -10,6 +10,7 @@
 #include "platform/last_error.h"
 #include "platform/security.h"
 #include "platform/wait.h"
+#include "service/agent_health.h"
 #include "service/command_line.h"
 #include "service/service_host.h"
 #include "service/version.h"
@@ -145,8 +146,10 @@ void RunService() {
     DebugLog(u"Service version %lu.%lu.%lu build %lu %s started%s", VERSION_MAJOR, VERSION_MINOR, VERSION_PATCH,
              VERSION_BUILD, VERSION_BUILD_TEXT, DumpSuffix(line));
     EventReporter().ReportEvent(EVENT_TYPE_INFORMATION, MSG_SERVICE_STARTED, ShortVersionText());
+    StartAgentHealth();
     EnableSecurityPrivilege();
     ConnectAndProcess(connection, eventLog);
+    StopAgentHealth();
 }
 
 }  // namespace qv

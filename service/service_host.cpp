@@ -9,8 +9,10 @@
 #include "platform/process_setup.h"
 #include "platform/registry_values.h"
 #include "platform/thread.h"
+#include "service/agent_health.h"
 #include "service/command_line.h"
 #include "service/filter_settings.h"
+#include "service/connection_settings.h"
 #include "service/read_position.h"
 #include "service/settings.h"
 #include "service/version.h"
@@ -100,6 +102,10 @@ IDENTITY_CONTEXT ServiceIdentityContext() {
     context.StopEvent = StopServiceEvent().IsValid() ? &StopServiceEvent() : nullptr;
     context.SettingsChangedEvent = SettingsChangedEvent().IsValid() ? &SettingsChangedEvent() : nullptr;
     context.RequestStop = StopService;
+    context.Trust = [] { return GetConnectionSettings().Trust; };
+    context.FallbackServers = [] { return GetConnectionSettings().Fallbacks; };
+    context.ResendOnReconnect = [] { return GetConnectionSettings().ResendOnReconnect; };
+    context.AfterRound = PublishAgentHealth;
     return context;
 }
 
@@ -110,6 +116,7 @@ EVENT_LOG_CONTEXT ServiceEventLogContext() {
     context.HeartbeatInterval = [] { return Settings().HeartbeatInterval.load(); };
     context.StatisticsKey = &StatisticsKey();
     context.LogonFilters = &LogonFilters();
+    context.StatisticsWritten = PublishAgentHealth;
     context.StopEvent = &StopServiceEvent();
     context.LoadPosition = LoadReadPosition;
     context.SavePosition = SaveReadPosition;

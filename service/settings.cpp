@@ -8,6 +8,7 @@
 #include "platform/last_error.h"
 #include "platform/registry_values.h"
 #include "service/filter_settings.h"
+#include "service/connection_settings.h"
 #include "service/service_host.h"
 #include "support/debug_log.h"
 #include "support/event_reporter.h"
@@ -178,6 +179,7 @@ bool LoadSettings(const COMMAND_LINE& line, const REGISTRY_KEY& key) {
     LoadMinutes(key, LOGON_TTL, DEFAULT_LOGON_TTL_MINUTES, u"Logon time-to-live = %lu (minutes)",
                 settings.LogonTimeToLive);
     LoadFilterSettings(line, key);
+    LoadConnectionSettings(key, settings.IdentityProtocol);
     return loaded;
 }
 
@@ -239,6 +241,7 @@ void ReloadSettings(COMMAND_LINE& line, const REGISTRY_KEY& key) {
         ReloadMinutes(key, LOGON_TTL, u"Logon time-to-live = %lu (minutes)", settings.LogonTimeToLive);
     }
     ReloadFilterSettings(key);
+    ReloadConnectionSettings(key, settings.IdentityProtocol);
     if (connectionChanged) SettingsChangedEvent().Set();
     // A changed setting may be the directory's (its server, how to bind): the next look-up
     // tries it at once instead of after a pause.

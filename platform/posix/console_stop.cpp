@@ -1,5 +1,6 @@
-// Console stop requests on POSIX: SIGINT and SIGTERM, taken from the signal pipe by a thread of
-// ours and handed to the callback there.
+// Console stop requests on POSIX: SIGINT, SIGTERM and SIGHUP (the terminal went away, as a
+// console closes on Windows), taken from the signal pipe by a thread of ours and handed to the
+// callback there.
 #include <atomic>
 
 #include "platform/posix/stop_signals.h"

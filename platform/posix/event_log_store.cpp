@@ -18,6 +18,7 @@
 #include "platform/last_error.h"
 #include "platform/posix/guarded_call.h"
 #include "platform/posix/reg_file.h"
+#include "platform/posix/safe_file.h"
 
 namespace qv {
 
@@ -177,8 +178,10 @@ private:
 // caller holds the exclusive lock.
 uint32_t ReplaceDataFile(int folder, const EVENT_LOG_INFO& info, int source, uint64_t sourceOffset, uint64_t size) {
     unlinkat(folder, TEMP_FILE, 0);  // left by a writer that died
-    FILE_DESCRIPTOR output(openat(folder, TEMP_FILE, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, FILE_MODE));
-    if (!output.IsValid()) return ErrorFromErrno(errno);
+    FILE_DESCRIPTOR output;
+    if (const uint32_t code = OpenFileSafely(folder, TEMP_FILE, O_WRONLY | O_CREAT | O_EXCL, FILE_MODE, output)) {
+        return code;
+    }
     uint32_t code = WriteHeader(output.Get(), info);
     std::vector<uint8_t> chunk(size > 0 ? std::min<uint64_t>(size, 1024 * 1024) : 0);
     for (uint64_t done = 0; code == ERR_SUCCESS && done < size;) {
@@ -198,10 +201,9 @@ uint32_t ReplaceDataFile(int folder, const EVENT_LOG_INFO& info, int source, uin
     return ERR_SUCCESS;
 }
 
-uint32_t OpenData(int folder, int flags, FILE_DESCRIPTOR& data) {
-    data.Reset(openat(folder, DATA_FILE, flags | O_CLOEXEC | O_NOCTTY));
-    return data.IsValid() ? ERR_SUCCESS : ErrorFromErrno(errno);
-}
+// The data file is never reached through a link, and only as a regular file with one name
+// whose owner we trust: root appends to it too.
+uint32_t OpenData(int folder, int flags, FILE_DESCRIPTOR& data) { return OpenFileSafely(folder, DATA_FILE, flags, 0, data); }
 
 // Drops the oldest records until the rest fits the maximum size, keeping at least the newest,
 // and gives their space back once it is worth a rewrite. The caller holds the exclusive lock;
@@ -298,27 +300,28 @@ uint32_t EVENT_LOG_FILES::Open(const char16_t* logName) {
     return GuardedCall([&]() -> uint32_t {
         const std::string path = EventLogFolder(logName);
         if (path.empty()) return ERR_INVALID_NAME;
+        // The data root as configured; below it nothing is reached through a link. The data
+        // root and the folder of all logs are open to look into; each log's own folder is not.
         const STRING_A root = DataRoot();
-        const std::string logs = std::string(root.Text(), root.Length()) + "/" + LOGS_FOLDER;
-        // The data root and the folder of all logs are open to look into, as the settings
-        // store's are; each log's own folder is not.
-        if (const uint32_t code = MakeFolders(logs, SHARED_FOLDER_MODE)) return code;
-        if (const uint32_t code = MakeFolders(path, FOLDER_MODE)) return code;
-
-        FILE_DESCRIPTOR folder(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (!folder.IsValid()) return ErrorFromErrno(errno);
+        const std::string dataRoot(root.Text(), root.Length());
+        if (const uint32_t code = MakeFolders(dataRoot, SHARED_FOLDER_MODE)) return code;
+        const FILE_DESCRIPTOR top(open(dataRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!top.IsValid()) return ErrorFromErrno(errno);
+        FILE_DESCRIPTOR logs;
+        if (const uint32_t code = OpenFolderSafely(top.Get(), LOGS_FOLDER, true, SHARED_FOLDER_MODE, logs)) return code;
+        FILE_DESCRIPTOR folder;
+        const std::string logFolder = RegTextToUtf8(std::u16string(logName));
+        if (const uint32_t code = OpenFolderSafely(logs.Get(), logFolder.c_str(), true, FOLDER_MODE, folder)) return code;
         // Opened read-only: flock needs no write access, so a reader without it can share.
-        FILE_DESCRIPTOR lock(openat(folder.Get(), LOCK_FILE, O_RDONLY | O_CLOEXEC | O_NOCTTY));
-        if (!lock.IsValid() && errno == ENOENT) {
-            lock.Reset(openat(folder.Get(), LOCK_FILE, O_RDONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, FILE_MODE));
-        }
-        if (!lock.IsValid()) return ErrorFromErrno(errno);
+        FILE_DESCRIPTOR lock;
+        if (const uint32_t code = OpenFileSafely(folder.Get(), LOCK_FILE, O_RDONLY | O_CREAT, FILE_MODE, lock)) return code;
 
         // A log that is not there yet is made empty, as Windows always has its Security log.
-        if (faccessat(folder.Get(), DATA_FILE, F_OK, 0) != 0) {
+        struct stat existing {};
+        if (fstatat(folder.Get(), DATA_FILE, &existing, AT_SYMLINK_NOFOLLOW) != 0) {
             LOCK_HOLDER exclusive(lock.Get(), LOCK_EX);
             if (exclusive.Result() != ERR_SUCCESS) return exclusive.Result();
-            if (faccessat(folder.Get(), DATA_FILE, F_OK, 0) != 0) {
+            if (fstatat(folder.Get(), DATA_FILE, &existing, AT_SYMLINK_NOFOLLOW) != 0) {
                 if (errno != ENOENT) return ErrorFromErrno(errno);
                 EVENT_LOG_INFO empty;
                 empty.Generation = NewGeneration(0);

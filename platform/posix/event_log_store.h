@@ -78,7 +78,9 @@ public:
     // in order, in one step. A record gets the next number, or its entry of 'wantedNumbers'
     // (when given, one per record) if that is greater than the last number in the log;
     // 'assigned' receives the numbers given. When the log then exceeds its maximum size the
-    // oldest records are dropped (never the newest one).
+    // oldest records are dropped (never the newest one). 'assigned' is filled once the records
+    // are published, so after a failure that comes later (dropping the oldest records) it
+    // says the records are in the log all the same.
     uint32_t AppendRecords(std::span<std::vector<uint8_t>> records, std::span<const uint32_t> wantedNumbers = {},
                            std::vector<uint32_t>* assigned = nullptr);
     // The same for records still to be laid out. (Inline: the layout belongs to the event log

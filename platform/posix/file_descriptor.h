@@ -22,6 +22,8 @@ public:
 
     int Get() const { return Fd; }
     bool IsValid() const { return Fd >= 0; }
+    // Hands the descriptor over; this object owns nothing afterwards.
+    int Release() { return std::exchange(Fd, -1); }
     void Reset(int fd = -1) {
         // Linux releases the descriptor even when close() reports EINTR; never retried.
         if (Fd >= 0) ::close(Fd);

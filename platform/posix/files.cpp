@@ -1,9 +1,9 @@
 // File operations on POSIX. Paths arrive as UTF-16 and go to the system as UTF-8.
 //
 // The Win32 behaviour the rest of the program expects is rebuilt from plain calls:
-//   - "opened or created", and whether the file was there, is decided without a race by
-//     first opening without O_CREAT and, when the file is missing, creating it with O_EXCL
-//     (going round again when someone else created it in between);
+//   - a file is opened inside its folder with OpenFileSafely (safe_file.h): never through a
+//     symbolic link, only a regular file with one name whose owner we trust, and "opened or
+//     created" decided without a race;
 //   - appending writes that reach the disk are O_APPEND | O_DSYNC;
 //   - a move that never replaces is renameat2(RENAME_NOREPLACE), and where the file system
 //     does not offer that, link() + unlink(), which fails the same way when the target exists.
@@ -15,18 +15,22 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
 #include <utility>
 
 #include "base/error_codes.h"
 #include "base/string.h"
 #include "platform/last_error.h"
+#include "platform/posix/file_descriptor.h"
+#include "platform/posix/safe_file.h"
 
 namespace qv {
 
 namespace {
 
-// New files get the usual permissions, narrowed by the process's umask.
-constexpr mode_t NEW_FILE_MODE = 0666;
+// A log names users and their addresses: readable by its owner and group only (and narrowed
+// further by the process's umask). Folders get the usual permissions.
+constexpr mode_t NEW_FILE_MODE = 0640;
 constexpr mode_t NEW_DIRECTORY_MODE = 0777;
 
 uint32_t Report(uint32_t code) {
@@ -40,12 +44,17 @@ uint32_t ReportErrno(int error) { return Report(ErrorFromErrno(error)); }
 // Windows calls "path not found".
 uint32_t ReportCreationErrno(int error) { return Report(error == ENOENT ? ERR_PATH_NOT_FOUND : ErrorFromErrno(error)); }
 
-int OpenRetrying(const char* path, int flags) {
-    int fd = -1;
-    do {
-        fd = ::open(path, flags, NEW_FILE_MODE);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
+// The folder part of a path ("." for a bare name, "/" for a name at the root) and its last
+// component.
+void SplitPath(const std::string& path, std::string& folder, std::string& name) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        folder = ".";
+        name = path;
+    } else {
+        folder = slash == 0 ? "/" : path.substr(0, slash);
+        name = path.substr(slash + 1);
+    }
 }
 
 // Where renameat2 cannot refuse to replace, link() can: it never replaces its target.
@@ -75,35 +84,27 @@ uint32_t MoveByLink(const char* from, const char* to) {
 uint32_t FILE_HANDLE::Open(const char16_t* path, FILE_CREATION creation, bool* existed) {
     Close();
     if (path == nullptr || *path == 0) return Report(ERR_PATH_NOT_FOUND);
-    const STRING_A name(path);
-    const int flags = O_WRONLY | O_APPEND | O_DSYNC | O_CLOEXEC;
+    const STRING_A utf8(path);
+    std::string folderPath;
+    std::string name;
+    SplitPath(std::string(utf8.Text(), utf8.Length()), folderPath, name);
+    if (name.empty()) return Report(ERR_ACCESS_DENIED);  // a folder, as Windows says it
 
-    if (creation == FILE_CREATION::NEW_ONLY) {
-        const int fd = OpenRetrying(name.Text(), flags | O_CREAT | O_EXCL);
-        if (fd < 0) return ReportCreationErrno(errno);
-        Handle = fd;
-        if (existed != nullptr) *existed = false;
-        return ERR_SUCCESS;
-    }
+    // O_PATH: finding a name in the folder needs the right to search it, not to read it.
+    const FILE_DESCRIPTOR folder(::open(folderPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.IsValid()) return ReportCreationErrno(errno == ENOTDIR ? ENOENT : errno);
 
-    const int keep = creation == FILE_CREATION::REPLACE ? flags | O_TRUNC : flags;
-    for (;;) {
-        int fd = OpenRetrying(name.Text(), keep);
-        if (fd >= 0) {
-            Handle = fd;
-            if (existed != nullptr) *existed = true;
-            return ERR_SUCCESS;
-        }
-        if (errno != ENOENT) return ReportErrno(errno);
-        fd = OpenRetrying(name.Text(), keep | O_CREAT | O_EXCL);
-        if (fd >= 0) {
-            Handle = fd;
-            if (existed != nullptr) *existed = false;
-            return ERR_SUCCESS;
-        }
-        // Someone created it between the two calls: open that one.
-        if (errno != EEXIST) return ReportCreationErrno(errno);
+    int flags = O_WRONLY | O_APPEND | O_DSYNC | O_CREAT;
+    if (creation == FILE_CREATION::NEW_ONLY) flags |= O_EXCL;
+    if (creation == FILE_CREATION::REPLACE) flags |= O_TRUNC;
+    FILE_DESCRIPTOR file;
+    bool created = false;
+    if (const uint32_t code = OpenFileSafely(folder.Get(), name.c_str(), flags, NEW_FILE_MODE, file, &created)) {
+        return Report(code);
     }
+    Handle = file.Release();
+    if (existed != nullptr) *existed = !created;
+    return ERR_SUCCESS;
 }
 
 uint32_t FILE_HANDLE::Write(const void* data, uint32_t size) {

@@ -4,6 +4,7 @@
 #include "platform/process.h"
 
 #include <pwd.h>
+#include <signal.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -116,6 +117,14 @@ void WriteStandardOutput(const char16_t* text) {
         next += written;
         left -= static_cast<uint32_t>(written);
     }
+}
+
+void UseParentConsole() {}
+
+bool ProcessIsRunning(uint32_t processId) {
+    if (processId == 0 || processId > 0x7FFFFFFFu) return false;
+    // EPERM: it exists, as another user's process.
+    return kill(static_cast<pid_t>(processId), 0) == 0 || errno == EPERM;
 }
 
 bool GetLocalAppDataFolder(STRING& path) {

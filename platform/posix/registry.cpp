@@ -9,6 +9,12 @@
 // A key exists when its folder exists. Key and value names ignore case, as on Windows, but
 // keep the case they were created with.
 //
+// Nothing in the store is ever reached through a symbolic link, and only regular files with
+// one name are opened (safe_file.h): the store belongs to the service's account, and root's
+// writes (qvreg, configure mode) must not be led out of it. Values files are made 0600, the
+// folders 0700; what root makes in a folder of the service's account is given to that
+// account, so either can go on using it. A settings value may be a password.
+//
 // Writers lock, read, change, and write a temporary file in the same folder that is synced and
 // then renamed over values.reg (and the folder synced), so a crash leaves either the old file
 // or the new one, never a mixture; a crashed writer's temporary file is removed by the next
@@ -45,6 +51,8 @@
 #include "platform/posix/folder_watcher.h"
 #include "platform/posix/guarded_call.h"
 #include "platform/posix/reg_file.h"
+#include "platform/posix/safe_file.h"
+#include "platform/posix/settings_reload.h"
 #include "platform/system_text.h"
 
 namespace qv {
@@ -52,6 +60,7 @@ namespace qv {
 namespace {
 
 constexpr char STORE_FOLDER[] = "/registry/HKEY_LOCAL_MACHINE";
+constexpr const char* STORE_FOLDERS[] = {"registry", "HKEY_LOCAL_MACHINE"};
 constexpr char VALUES_FILE[] = "values.reg";
 constexpr char LOCK_FILE[] = ".values.lock";
 constexpr char TEMP_PREFIX[] = ".values.reg.tmp-";
@@ -59,8 +68,14 @@ constexpr char TEMP_PREFIX[] = ".values.reg.tmp-";
 constexpr size_t MAX_KEY_NAME = 255;
 // A values file is a few kilobytes; anything this large is not one of ours.
 constexpr size_t MAX_FILE_SIZE = 256u * 1024 * 1024;
-constexpr mode_t FOLDER_MODE = 0755;
-constexpr mode_t FILE_MODE = 0644;
+// The data root itself is made open to look into, as the event logs beside the store need;
+// the store's own folders and files are the owner's alone.
+constexpr mode_t DATA_ROOT_MODE = 0755;
+constexpr mode_t FOLDER_MODE = 0700;
+constexpr mode_t FILE_MODE = 0600;
+// A rewrite keeps the permissions an administrator gave the owner and the group, never any
+// for other users.
+constexpr mode_t KEPT_MODE_BITS = 0770;
 
 struct DIRECTORY_CLOSER {
     void operator()(DIR* directory) const { closedir(directory); }
@@ -149,10 +164,11 @@ uint32_t ListSubfolders(int folder, std::vector<std::string>& names) {
     while (const dirent* entry = readdir(directory.get())) {
         const char* name = entry->d_name;
         if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+        // A symbolic link is never a key, wherever it points.
         bool isFolder = entry->d_type == DT_DIR;
-        if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
+        if (entry->d_type == DT_UNKNOWN) {
             struct stat info {};
-            isFolder = fstatat(folder, name, &info, 0) == 0 && S_ISDIR(info.st_mode);
+            isFolder = fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode);
         }
         if (isFolder && !IsReservedName(RegTextToUtf16(name))) names.emplace_back(name);
     }
@@ -166,14 +182,13 @@ uint32_t OpenSubfolder(int parent, const std::u16string& name, bool create, FILE
                        std::u16string& storedName) {
     const std::string exact = RegTextToUtf8(name);
     for (int attempt = 0; attempt < 3; ++attempt) {
-        int fd = openat(parent, exact.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd >= 0) {
-            child.Reset(fd);
+        const uint32_t opened = OpenFolderSafely(parent, exact.c_str(), false, 0, child);
+        if (opened == ERR_SUCCESS) {
             storedName = name;
             return ERR_SUCCESS;
         }
-        const int error = errno;
-        if (error != ENOENT && error != ENOTDIR) return ErrorInFolder(parent, error);
+        // ERR_DIRECTORY: some file, not a folder, has the name.
+        if (opened != ERR_FILE_NOT_FOUND && opened != ERR_DIRECTORY) return opened;
 
         std::vector<std::string> folders;
         if (const uint32_t code = ListSubfolders(parent, folders)) return code;
@@ -186,9 +201,9 @@ uint32_t OpenSubfolder(int parent, const std::u16string& name, bool create, FILE
             }
         }
         if (match != nullptr) {
-            fd = openat(parent, match->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            if (fd < 0) return ErrorInFolder(parent, errno);
-            child.Reset(fd);
+            if (const uint32_t code = OpenFolderSafely(parent, match->c_str(), false, 0, child)) {
+                return code == ERR_FILE_NOT_FOUND ? ErrorInFolder(parent, ENOENT) : code;
+            }
             storedName = RegTextToUtf16(*match);
             return ERR_SUCCESS;
         }
@@ -196,10 +211,15 @@ uint32_t OpenSubfolder(int parent, const std::u16string& name, bool create, FILE
         if (FolderIsDeleted(parent)) return ERR_KEY_DELETED;
         if (!create) return ERR_FILE_NOT_FOUND;
         // Some file (not a folder) already has the name: the key cannot be made here.
-        if (error == ENOTDIR) return ERR_CANTWRITE;
+        if (opened == ERR_DIRECTORY) return ERR_CANTWRITE;
         if (mkdirat(parent, exact.c_str(), FOLDER_MODE) == 0) {
             // The new name is part of the parent folder; make it durable like any other write.
             fsync(parent);
+            if (OpenFolderSafely(parent, exact.c_str(), false, 0, child) == ERR_SUCCESS) {
+                GiveToFolderOwner(parent, child.Get());
+                storedName = name;
+                return ERR_SUCCESS;
+            }
         } else if (errno != EEXIST) {  // EEXIST: another process made it meanwhile
             return ErrorInFolder(parent, errno);
         }
@@ -223,7 +243,7 @@ uint32_t WalkKeyPath(const std::vector<std::u16string>& names, bool create, FILE
     return ERR_SUCCESS;
 }
 
-// mkdir -p, for the data root and the store's root folder below it.
+// mkdir -p, for the data root.
 uint32_t MakeFolders(const std::string& path) {
     size_t position = 0;
     while (position <= path.size()) {
@@ -231,21 +251,29 @@ uint32_t MakeFolders(const std::string& path) {
         if (slash == std::string::npos) slash = path.size();
         if (slash > 0) {
             const std::string partial = path.substr(0, slash);
-            if (mkdir(partial.c_str(), FOLDER_MODE) != 0 && errno != EEXIST) return ErrorFromErrno(errno);
+            if (mkdir(partial.c_str(), DATA_ROOT_MODE) != 0 && errno != EEXIST) return ErrorFromErrno(errno);
         }
         position = slash + 1;
     }
     return ERR_SUCCESS;
 }
 
+// The store's root folder: the data root as configured, then the store's own folders below it,
+// never through a link.
 uint32_t OpenStoreRoot(bool create, FILE_DESCRIPTOR& folder) {
-    const std::string root = StoreRoot();
+    const STRING_A root = DataRoot();
+    const std::string dataRoot(root.Text(), root.Length());
     if (create) {
-        if (const uint32_t code = MakeFolders(root)) return code;
+        if (const uint32_t code = MakeFolders(dataRoot)) return code;
     }
-    const int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? ERR_FILE_NOT_FOUND : ErrorFromErrno(errno);
-    folder.Reset(fd);
+    folder.Reset(open(dataRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.IsValid()) return errno == ENOENT || errno == ENOTDIR ? ERR_FILE_NOT_FOUND : ErrorFromErrno(errno);
+    for (const char* name : STORE_FOLDERS) {
+        FILE_DESCRIPTOR child;
+        const uint32_t code = OpenFolderSafely(folder.Get(), name, create, FOLDER_MODE, child);
+        if (code != ERR_SUCCESS) return code == ERR_DIRECTORY ? ERR_FILE_NOT_FOUND : code;
+        folder = std::move(child);
+    }
     return ERR_SUCCESS;
 }
 
@@ -265,9 +293,10 @@ uint32_t OpenKeyFolder(const char16_t* path, bool create, FILE_DESCRIPTOR& folde
 uint32_t ReadValues(int folder, std::vector<REG_VALUE>& values, struct stat* file = nullptr) {
     values.clear();
     if (file != nullptr) *file = {};
-    FILE_DESCRIPTOR input(openat(folder, VALUES_FILE, O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    FILE_DESCRIPTOR input(openat(folder, VALUES_FILE, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK));
     if (!input.IsValid()) {
         const int error = errno;
+        if (error == ELOOP) return ERR_STOPPED_ON_SYMLINK;
         return error == ENOENT && !FolderIsDeleted(folder) ? ERR_SUCCESS : ErrorInFolder(folder, error);
     }
     struct stat info {};
@@ -324,12 +353,9 @@ uint32_t ReplaceValuesFile(int folder, const std::string& text, const struct sta
     FILE_DESCRIPTOR output;
     for (int attempt = 0; attempt < 16 && !output.IsValid(); ++attempt) {
         name = TEMP_PREFIX + std::to_string(getpid()) + "-" + std::to_string(counter.fetch_add(1));
-        const int fd = openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, FILE_MODE);
-        if (fd >= 0) {
-            output.Reset(fd);
-        } else if (errno != EEXIST) {
-            return ErrorInFolder(folder, errno);
-        }
+        const uint32_t code = OpenFileSafely(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL, FILE_MODE, output);
+        if (code == ERR_FILE_NOT_FOUND) return ErrorInFolder(folder, ENOENT);
+        if (code != ERR_SUCCESS && code != ERR_FILE_EXISTS) return code;
     }
     if (!output.IsValid()) return ERR_CANTWRITE;
 
@@ -337,7 +363,8 @@ uint32_t ReplaceValuesFile(int folder, const std::string& text, const struct sta
     if (code == ERR_SUCCESS && previous.st_nlink != 0) {
         // An administrator's choice of mode and owner survives our rewrite, as far as we may:
         // changing the owner takes privilege, and without it the file simply becomes ours.
-        fchmod(output.Get(), previous.st_mode & 07777);
+        // Other users never get to read it: a value may be a password.
+        fchmod(output.Get(), previous.st_mode & KEPT_MODE_BITS);
         if (previous.st_uid != geteuid() || previous.st_gid != getegid()) {
             const int bestEffort = fchown(output.Get(), previous.st_uid, previous.st_gid);
             static_cast<void>(bestEffort);
@@ -361,12 +388,37 @@ uint32_t ReplaceValuesFile(int folder, const std::string& text, const struct sta
 // Watches one key folder. Changes are reported only to armed events, each of which is set
 // once and then forgotten; the caller's event is held as a duplicate of its descriptor, so it
 // stays valid however the caller handles its own object.
+class VALUE_WATCHER;
+
+// Every watcher of the process, for a reload that concerns them all. Taken before a watcher's
+// own lock, never after it.
+struct ALL_WATCHERS {
+    std::mutex Lock;
+    std::vector<VALUE_WATCHER*> Watchers;
+};
+
+ALL_WATCHERS& AllWatchers() {
+    static ALL_WATCHERS* const all = new ALL_WATCHERS;  // never destroyed: watchers may outlive statics
+    return *all;
+}
+
 class VALUE_WATCHER {
 public:
-    VALUE_WATCHER() = default;
+    VALUE_WATCHER() {
+        ALL_WATCHERS& all = AllWatchers();
+        std::lock_guard<std::mutex> guard(all.Lock);
+        all.Watchers.push_back(this);
+    }
     VALUE_WATCHER(const VALUE_WATCHER&) = delete;
     VALUE_WATCHER& operator=(const VALUE_WATCHER&) = delete;
-    ~VALUE_WATCHER() { Shutdown(); }
+    ~VALUE_WATCHER() {
+        {
+            ALL_WATCHERS& all = AllWatchers();
+            std::lock_guard<std::mutex> guard(all.Lock);
+            all.Watchers.erase(std::remove(all.Watchers.begin(), all.Watchers.end(), this), all.Watchers.end());
+        }
+        Shutdown();
+    }
 
     uint32_t Start(int folder, const std::string& folderPath) {
         // Value changes only: values.reg replaced (rename), rewritten in place (closed after
@@ -395,6 +447,12 @@ public:
         if (!event.Reset()) return GetLastErrorCode();
         Armed.push_back(std::move(copy));
         return ERR_SUCCESS;
+    }
+
+    // Sets the armed events as a change would.
+    void Reload() {
+        std::lock_guard<std::mutex> guard(Lock);
+        SetArmedEvents();
     }
 
     // Stops the thread and, as closing a registry key does on Windows, sets the armed events.
@@ -462,10 +520,11 @@ uint32_t CopyValue(const REG_VALUE& value, uint32_t* type, void* data, uint32_t*
 template <typename CHANGE>
 uint32_t ModifyValues(const KEY_STATE& key, CHANGE change) {
     const int folder = key.Folder.Get();
-    // Opened read-only: flock needs no write access, and a lock file made by another account
-    // stays usable.
-    FILE_DESCRIPTOR lock(openat(folder, LOCK_FILE, O_RDONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, FILE_MODE));
-    if (!lock.IsValid()) return ErrorInFolder(folder, errno);
+    // Opened read-only: flock needs no write access, so a lock file made by root stays usable.
+    FILE_DESCRIPTOR lock;
+    if (const uint32_t code = OpenFileSafely(folder, LOCK_FILE, O_RDONLY | O_CREAT, FILE_MODE, lock)) {
+        return code == ERR_FILE_NOT_FOUND ? ErrorInFolder(folder, ENOENT) : code;
+    }
     while (flock(lock.Get(), LOCK_EX) != 0) {
         if (errno != EINTR) return ErrorFromErrno(errno);
     }
@@ -639,6 +698,12 @@ uint32_t REGISTRY_KEY::NotifyValueChange(EVENT& event) {
         }
         return state->Watcher->Arm(event);
     });
+}
+
+void SignalSettingsReload() {
+    ALL_WATCHERS& all = AllWatchers();
+    std::lock_guard<std::mutex> guard(all.Lock);
+    for (VALUE_WATCHER* watcher : all.Watchers) watcher->Reload();
 }
 
 uint32_t CreateRegistryKey(const char16_t* path) {

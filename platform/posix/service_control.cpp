@@ -1,6 +1,7 @@
 // The service control manager on POSIX is systemd (see platform/service_control.h for the
 // mapping). The dispatcher's thread is the process's main thread, as on Windows: it starts the
-// service's thread, turns stop signals into the stop control and returns when that thread ends.
+// service's thread, turns stop signals into the stop control and a reload (SIGHUP) into a
+// fresh read of the settings, and returns when that thread ends.
 #include "platform/service_control.h"
 
 #include <systemd/sd-daemon.h>
@@ -12,7 +13,9 @@
 #include <vector>
 
 #include "base/error_codes.h"
+#include "base/string.h"
 #include "platform/last_error.h"
+#include "platform/posix/settings_reload.h"
 #include "platform/posix/stop_signals.h"
 #include "platform/thread.h"
 #include "platform/wait.h"
@@ -125,7 +128,14 @@ uint32_t RunServiceDispatcher(const char16_t* serviceName, SERVICE_MAIN_PROC ser
     for (;;) {
         const uint32_t result = WaitForAny(objects, WAIT_INFINITE);
         if (result == 0) break;
-        if (result == 1 && signals.Take() != 0) stopPending = true;
+        if (result == 1) {
+            // SIGHUP is systemd's reload (ExecReload): the settings are read again, as after a
+            // change of the settings key.
+            uint32_t seen = 0;
+            signals.Take(&seen);
+            if ((seen & ((1u << SIGTERM) | (1u << SIGINT))) != 0) stopPending = true;
+            if ((seen & (1u << SIGHUP)) != 0) SignalSettingsReload();
+        }
         if (result == WAIT_FAILED_RESULT) {
             // Nothing can be delivered any more; the service still ends its own way.
             WaitForOne(service, WAIT_INFINITE);
@@ -169,6 +179,22 @@ uint32_t SendServiceStatus(SERVICE_STATUS_HANDLE_VALUE handle, const SERVICE_STA
     state.ControlsAccepted = status.ControlsAccepted;
     if (state.StatusReported.IsValid()) state.StatusReported.Set();
     return ERR_SUCCESS;
+}
+
+void SetServiceStatusText(const char16_t* text) {
+    if (!StartedByServiceManager() || text == nullptr) return;
+    {
+        // Only a registered service speaks for the unit.
+        SERVICE_STATE& state = State();
+        std::lock_guard<std::mutex> guard(state.Lock);
+        if (state.Handler == nullptr) return;
+    }
+    std::string line(STRING_A(text).Text());
+    // One line: the protocol ends an assignment at a line break.
+    for (char& character : line) {
+        if (character == '\n' || character == '\r') character = ' ';
+    }
+    sd_notify(0, ("STATUS=" + line).c_str());
 }
 
 }  // namespace qv

@@ -29,11 +29,14 @@ void OnStopSignal(int signalNumber) {
     errno = savedErrno;
 }
 
-void Drain(int fd, int& last) {
+void Drain(int fd, int& last, uint32_t& seen) {
     unsigned char numbers[64];
     for (;;) {
         const ssize_t got = read(fd, numbers, sizeof(numbers));
         if (got > 0) {
+            for (ssize_t i = 0; i < got; ++i) {
+                if (numbers[i] < 32) seen |= 1u << numbers[i];
+            }
             last = numbers[got - 1];
             continue;
         }
@@ -68,7 +71,8 @@ bool STOP_SIGNALS::Install() {
     }
     Adopt(reader, false);
     int stale = 0;
-    Drain(reader, stale);
+    uint32_t staleSeen = 0;
+    Drain(reader, stale, staleSeen);
 
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
@@ -87,6 +91,14 @@ bool STOP_SIGNALS::Install() {
         InUse = false;
         return Fail(code);
     }
+    if (sigaction(SIGHUP, &action, &PreviousHangUp) != 0) {
+        const uint32_t code = ErrorFromErrno(errno);
+        sigaction(SIGINT, &PreviousInterrupt, nullptr);
+        sigaction(SIGTERM, &PreviousTerminate, nullptr);
+        Close();
+        InUse = false;
+        return Fail(code);
+    }
     Installed = true;
     return true;
 }
@@ -95,14 +107,17 @@ void STOP_SIGNALS::Uninstall() {
     if (!Installed) return;
     sigaction(SIGINT, &PreviousInterrupt, nullptr);
     sigaction(SIGTERM, &PreviousTerminate, nullptr);
+    sigaction(SIGHUP, &PreviousHangUp, nullptr);
     Installed = false;
     Close();
     InUse = false;
 }
 
-int STOP_SIGNALS::Take() {
+int STOP_SIGNALS::Take(uint32_t* seen) {
     int last = 0;
-    if (IsValid()) Drain(NativeHandle(), last);
+    uint32_t numbers = 0;
+    if (IsValid()) Drain(NativeHandle(), last, numbers);
+    if (seen != nullptr) *seen = numbers;
     return last;
 }
 
@@ -112,6 +127,8 @@ const char16_t* StopSignalName(int signalNumber) {
             return u"SIGINT";
         case SIGTERM:
             return u"SIGTERM";
+        case SIGHUP:
+            return u"SIGHUP";
         default:
             return u"signal";
     }

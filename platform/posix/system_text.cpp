@@ -54,6 +54,7 @@ constexpr ERROR_TEXT SYSTEM_ERROR_TEXTS[] = {
     {258, u"The wait operation timed out.\r\n"},
     {259, u"No more data is available.\r\n"},
     {267, u"The directory name is invalid.\r\n"},
+    {681, u"The create operation stopped after reaching a symbolic link.\r\n"},
     {995, u"The I/O operation has been aborted because of either a thread exit or an application request.\r\n"},
     {997, u"Overlapped I/O operation is in progress.\r\n"},
     {1009, u"The configuration registry database is corrupt.\r\n"},
@@ -148,6 +149,11 @@ constexpr ERROR_TEXT SYSTEM_ERROR_TEXTS[] = {
             u"not receive a response from an authoritative server.\r\n"},
     {11003, u"A non-recoverable error occurred during a database lookup.\r\n"},
     {11004, u"The requested name is valid, but no data of the requested type was found.\r\n"},
+    // The program's own codes (base/error_codes.h).
+    {0x20000001, u"The file is not a regular file, so it is not used.\r\n"},
+    {0x20000002, u"The file has more than one name (a hard link), so it is not used.\r\n"},
+    {0x20000003, u"The file belongs neither to this program's account, nor to root, nor to the owner of its folder, "
+                 u"so it is not used.\r\n"},
 };
 
 // Unicode case mapping comes from the C.UTF-8 locale, whatever the process's own locale is.

@@ -10,6 +10,7 @@
 #include <arpa/inet.h>
 #include <openssl/bio.h>
 #include <openssl/err.h>
+#include <openssl/evp.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
@@ -204,11 +205,14 @@ private:
         }
         Certificate.Subject = NameText(X509_get_subject_name(peer.get()));
         Certificate.Issuer = NameText(X509_get_issuer_name(peer.get()));
+        TakeFingerprints(peer.get());
 
         const long chain = SSL_get_verify_result(Ssl.get());
         const bool nameMatches = IsAddressText(HostName)
                                      ? X509_check_ip_asc(peer.get(), HostName.c_str(), 0) == 1
                                      : X509_check_host(peer.get(), HostName.c_str(), HostName.size(), 0, nullptr) == 1;
+        Certificate.Problems = ChainProblems(chain) | (nameMatches ? 0 : TLS_PROBLEM_NAME_MISMATCH);
+        if ((Certificate.Problems & TLS_PROBLEM_OTHER) != 0) Certificate.ProblemText = X509_verify_cert_error_string(chain);
         Certificate.Trusted = chain == X509_V_OK && nameMatches;
         if (Certificate.Trusted) {
             Certificate.Status = "The certificate is trusted and matches the host name";
@@ -226,6 +230,44 @@ private:
         Certificate.Status = status;
     }
 
+    // The chain's verdict as problem flags. Verification stops at the first fault it finds,
+    // so one flag at most.
+    static uint32_t ChainProblems(long result) {
+        switch (result) {
+            case X509_V_OK: return 0;
+            case X509_V_ERR_CERT_HAS_EXPIRED:
+            case X509_V_ERR_CRL_HAS_EXPIRED: return TLS_PROBLEM_EXPIRED;
+            case X509_V_ERR_CERT_NOT_YET_VALID:
+            case X509_V_ERR_CRL_NOT_YET_VALID: return TLS_PROBLEM_NOT_YET_VALID;
+            case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+            case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+            case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+            case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+            case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+            case X509_V_ERR_CERT_SIGNATURE_FAILURE:
+            case X509_V_ERR_CERT_UNTRUSTED:
+            case X509_V_ERR_CERT_REJECTED: return TLS_PROBLEM_UNTRUSTED;
+            default: return TLS_PROBLEM_OTHER;
+        }
+    }
+
+    // SHA-256 of the certificate and of its SubjectPublicKeyInfo, both as DER.
+    void TakeFingerprints(X509* peer) {
+        unsigned int size = 0;
+        if (X509_digest(peer, EVP_sha256(), Certificate.CertificateSha256.data(), &size) != 1 ||
+            size != Certificate.CertificateSha256.size()) {
+            return;
+        }
+        unsigned char* publicKey = nullptr;
+        const int length = i2d_X509_PUBKEY(X509_get_X509_PUBKEY(peer), &publicKey);
+        size = 0;
+        const bool hashed = length > 0 && EVP_Digest(publicKey, static_cast<size_t>(length),
+                                                     Certificate.PublicKeySha256.data(), &size, EVP_sha256(),
+                                                     nullptr) == 1;
+        OPENSSL_free(publicKey);
+        Certificate.HaveFingerprints = hashed && size == Certificate.PublicKeySha256.size();
+    }
+
     SSL_CTX_PTR Context;
     SSL_PTR Ssl;
     BIO* Incoming;  // owned by Ssl
@@ -239,7 +281,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<TLS_CLIENT_SESSION> CreateTlsClientSession(uint32_t enabledProtocols, std::string& failure) {
+std::unique_ptr<TLS_CLIENT_SESSION> CreateTlsClientSession(uint32_t enabledProtocols, std::string& failure,
+                                                           const std::string& caFile) {
     // What OpenSSL says went wrong, for the caller's log.
     auto fail = [&failure](const char* call) {
         char reason[256] = "";
@@ -262,8 +305,16 @@ std::unique_ptr<TLS_CLIENT_SESSION> CreateTlsClientSession(uint32_t enabledProto
     }
     // Verification runs, but its verdict is the caller's to act on (see Evaluate).
     SSL_CTX_set_verify(context.get(), SSL_VERIFY_NONE, nullptr);
-    SSL_CTX_set_default_verify_paths(context.get());
-    ERR_clear_error();  // a missing default location is not an error of this session
+    if (caFile.empty()) {
+        SSL_CTX_set_default_verify_paths(context.get());
+        ERR_clear_error();  // a missing default location is not an error of this session
+    } else if (SSL_CTX_load_verify_file(context.get(), caFile.c_str()) != 1) {
+        char reason[256] = "";
+        ERR_error_string_n(ERR_get_error(), reason, sizeof reason);
+        ERR_clear_error();
+        failure = "The CA file \"" + caFile + "\" cannot be used: " + reason;
+        return nullptr;
+    }
 
     SSL_PTR ssl(SSL_new(context.get()));
     if (!ssl) return fail("SSL_new");

@@ -137,6 +137,26 @@ void WriteStandardOutput(const char16_t* text) {
     }
 }
 
+void UseParentConsole() {
+    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (output != nullptr && output != INVALID_HANDLE_VALUE) return;
+    if (AttachConsole(ATTACH_PARENT_PROCESS) == FALSE) return;
+    HANDLE console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, 0, nullptr);
+    if (console != INVALID_HANDLE_VALUE) SetStdHandle(STD_OUTPUT_HANDLE, console);
+}
+
+bool ProcessIsRunning(uint32_t processId) {
+    if (processId == 0) return false;
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    // Access denied: it exists, as a process of another account.
+    if (process == nullptr) return GetLastError() == ERROR_ACCESS_DENIED;
+    DWORD exitCode = 0;
+    const bool running = GetExitCodeProcess(process, &exitCode) != FALSE && exitCode == STILL_ACTIVE;
+    CloseHandle(process);
+    return running;
+}
+
 bool GetLocalAppDataFolder(STRING& path) {
     path.Clear();
     STRING buffer(static_cast<uint32_t>(MAX_PATH));

@@ -111,4 +111,6 @@ void CONSOLE_STOP_HANDLER::Uninstall() {
     Installed = false;
 }
 
+void SetServiceStatusText(const char16_t*) {}
+
 }  // namespace qv

@@ -9,6 +9,8 @@
 #include <security.h>
 #include <wincrypt.h>
 #include <schannel.h>
+#include <bcrypt.h>
+#include <ws2tcpip.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -141,9 +143,8 @@ std::string NameText(const CERT_NAME_BLOB& name) {
     return Utf8(text.data(), written - 1);
 }
 
-// The chain to a trusted root and the host name, as an HTTPS client would check them.
-// Returns the verification result: 0 when trusted, else the first problem found.
-DWORD VerifyServerChain(PCCERT_CONTEXT certificate, const wchar_t* hostName, std::string& failedCall) {
+// The certificate's chain for server authentication, from the system's stores and 'extraStore'.
+bool BuildServerChain(PCCERT_CONTEXT certificate, HCERTSTORE extraStore, CERTIFICATE_CHAIN& chain) {
     char serverAuthentication[] = szOID_PKIX_KP_SERVER_AUTH;
     LPSTR usages[] = {serverAuthentication};
     CERT_CHAIN_PARA chainSettings{};
@@ -151,28 +152,308 @@ DWORD VerifyServerChain(PCCERT_CONTEXT certificate, const wchar_t* hostName, std
     chainSettings.RequestedUsage.dwType = USAGE_MATCH_TYPE_OR;
     chainSettings.RequestedUsage.Usage.cUsageIdentifier = 1;
     chainSettings.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+    return CertGetCertificateChain(nullptr, certificate, nullptr, extraStore, &chainSettings, 0, nullptr,
+                                   &chain.Chain) != FALSE;
+}
 
-    CERTIFICATE_CHAIN chain;
-    if (!CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainSettings, 0, nullptr,
-                                 &chain.Chain)) {
-        failedCall = "CertGetCertificateChain";
-        return GetLastError();
-    }
-
+// The SSL chain policy for a server of that name, leaving out the checks 'ignore' names: its
+// verdict (0: none), or, when the call itself failed (false), the call's error code.
+bool CheckSslPolicy(PCCERT_CHAIN_CONTEXT chain, const wchar_t* hostName, DWORD ignore, DWORD& verdict) {
     HTTPSPolicyCallbackData sslSettings{};
     sslSettings.cbStruct = sizeof(sslSettings);
     sslSettings.dwAuthType = AUTHTYPE_SERVER;
+    sslSettings.fdwChecks = ignore;
     sslSettings.pwszServerName = const_cast<wchar_t*>(hostName);
     CERT_CHAIN_POLICY_PARA policySettings{};
     policySettings.cbSize = sizeof(policySettings);
     policySettings.pvExtraPolicyPara = &sslSettings;
     CERT_CHAIN_POLICY_STATUS policyStatus{};
     policyStatus.cbSize = sizeof(policyStatus);
-    if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.Chain, &policySettings, &policyStatus)) {
-        failedCall = "CertVerifyCertificateChainPolicy";
+    if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policySettings, &policyStatus)) {
+        verdict = GetLastError();
+        return false;
+    }
+    verdict = policyStatus.dwError;
+    return true;
+}
+
+// The chain to a trusted root and the host name, as an HTTPS client would check them.
+// Returns the verification result: 0 when trusted, else the first problem found.
+DWORD VerifyServerChain(PCCERT_CONTEXT certificate, const wchar_t* hostName, std::string& failedCall) {
+    CERTIFICATE_CHAIN chain;
+    if (!BuildServerChain(certificate, certificate->hCertStore, chain)) {
+        failedCall = "CertGetCertificateChain";
         return GetLastError();
     }
-    return policyStatus.dwError;
+
+    DWORD verdict = 0;
+    if (!CheckSslPolicy(chain.Chain, hostName, 0, verdict)) failedCall = "CertVerifyCertificateChainPolicy";
+    return verdict;
+}
+
+// The chain-policy flags (wininet's numbers) that leave one concern out of the SSL policy.
+constexpr DWORD IGNORE_UNKNOWN_CA = 0x00000100;
+constexpr DWORD IGNORE_WRONG_USAGE = 0x00000200;
+constexpr DWORD IGNORE_DATE_INVALID = 0x00002000;
+
+// A CA file is small; anything much bigger is not one.
+constexpr DWORD LARGEST_CA_FILE = 1024 * 1024;
+
+class CERTIFICATE_STORE {
+public:
+    CERTIFICATE_STORE() = default;
+    CERTIFICATE_STORE(const CERTIFICATE_STORE&) = delete;
+    CERTIFICATE_STORE& operator=(const CERTIFICATE_STORE&) = delete;
+    ~CERTIFICATE_STORE() {
+        if (Store != nullptr) CertCloseStore(Store, 0);
+    }
+    HCERTSTORE Store = nullptr;
+};
+
+struct LOCAL_BLOCK {
+    void* Block = nullptr;
+    LOCAL_BLOCK() = default;
+    LOCAL_BLOCK(const LOCAL_BLOCK&) = delete;
+    LOCAL_BLOCK& operator=(const LOCAL_BLOCK&) = delete;
+    ~LOCAL_BLOCK() {
+        if (Block != nullptr) LocalFree(Block);
+    }
+};
+
+std::string SystemText(DWORD code) {
+    const STRING_A text(GetErrorText(code));
+    char number[16];
+    std::snprintf(number, sizeof number, "0x%08lX", static_cast<unsigned long>(code));
+    return text.IsEmpty() ? std::string(number) : std::string(text.Text(), text.Length()) + " (" + number + ")";
+}
+
+bool ReadWholeFile(const std::string& path, std::string& content, std::string& failure) {
+    const STRING widePath(path.c_str());
+    HANDLE file = CreateFileW(AsWide(widePath.Text()), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        failure = SystemText(GetLastError());
+        return false;
+    }
+    LARGE_INTEGER size{};
+    bool read = GetFileSizeEx(file, &size) != FALSE && size.QuadPart <= LARGEST_CA_FILE;
+    if (read) {
+        content.resize(static_cast<size_t>(size.QuadPart));
+        DWORD got = 0;
+        read = content.empty() || (ReadFile(file, content.data(), static_cast<DWORD>(content.size()), &got, nullptr) !=
+                                       FALSE &&
+                                   got == content.size());
+        failure = read ? std::string() : SystemText(GetLastError());
+    } else {
+        failure = "it is not a certificate file of at most 1 MiB";
+    }
+    CloseHandle(file);
+    return read;
+}
+
+// The certificates of a PEM file, in a store of their own.
+bool LoadCaFile(const std::string& path, CERTIFICATE_STORE& certificates, std::string& failure) {
+    std::string content;
+    std::string problem;
+    if (!ReadWholeFile(path, content, problem)) {
+        failure = "The CA file \"" + path + "\" cannot be used: " + problem;
+        return false;
+    }
+    certificates.Store = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr);
+    if (certificates.Store == nullptr) {
+        failure = "The CA file \"" + path + "\" cannot be used: " + SystemText(GetLastError());
+        return false;
+    }
+    static const std::string BEGIN = "-----BEGIN CERTIFICATE-----";
+    static const std::string END = "-----END CERTIFICATE-----";
+    size_t added = 0;
+    for (size_t start = content.find(BEGIN); start != std::string::npos; start = content.find(BEGIN, start)) {
+        const size_t end = content.find(END, start);
+        if (end == std::string::npos) break;
+        const DWORD length = static_cast<DWORD>(end + END.size() - start);
+        start = end + END.size();
+        DWORD size = 0;
+        if (!CryptStringToBinaryA(content.data() + (start - length), length, CRYPT_STRING_BASE64HEADER, nullptr, &size,
+                                  nullptr, nullptr)) {
+            continue;
+        }
+        std::vector<BYTE> der(size);
+        if (!CryptStringToBinaryA(content.data() + (start - length), length, CRYPT_STRING_BASE64HEADER, der.data(),
+                                  &size, nullptr, nullptr) ||
+            !CertAddEncodedCertificateToStore(certificates.Store, X509_ASN_ENCODING, der.data(), size,
+                                              CERT_STORE_ADD_ALWAYS, nullptr)) {
+            continue;
+        }
+        ++added;
+    }
+    if (added == 0) {
+        failure = "The CA file \"" + path + "\" cannot be used: it holds no PEM certificate";
+        return false;
+    }
+    return true;
+}
+
+bool Sha256(const BYTE* data, DWORD size, SHA256_DIGEST& digest) {
+    BCRYPT_ALG_HANDLE algorithm = nullptr;
+    if (BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) != 0) return false;
+    BCRYPT_HASH_HANDLE hash = nullptr;
+    bool done = BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0) == 0;
+    if (done) {
+        done = BCryptHashData(hash, const_cast<BYTE*>(data), size, 0) == 0 &&
+               BCryptFinishHash(hash, digest.data(), static_cast<ULONG>(digest.size()), 0) == 0;
+        BCryptDestroyHash(hash);
+    }
+    BCryptCloseAlgorithmProvider(algorithm, 0);
+    return done;
+}
+
+// SHA-256 of the certificate and of its SubjectPublicKeyInfo, both as DER.
+void TakeFingerprints(PCCERT_CONTEXT certificate, TLS_SERVER_CERTIFICATE& result) {
+    if (!Sha256(certificate->pbCertEncoded, certificate->cbCertEncoded, result.CertificateSha256)) return;
+    LOCAL_BLOCK encoded;
+    DWORD size = 0;
+    if (!CryptEncodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, &certificate->pCertInfo->SubjectPublicKeyInfo,
+                             CRYPT_ENCODE_ALLOC_FLAG, nullptr, &encoded.Block, &size)) {
+        return;
+    }
+    result.HaveFingerprints = Sha256(static_cast<const BYTE*>(encoded.Block), size, result.PublicKeySha256);
+}
+
+// The address bytes of IPv4 or IPv6 text; false for a host name.
+bool AddressBytes(const wchar_t* host, std::vector<BYTE>& bytes) {
+    in_addr v4{};
+    in6_addr v6{};
+    if (InetPtonW(AF_INET, host, &v4) == 1) {
+        bytes.assign(reinterpret_cast<const BYTE*>(&v4), reinterpret_cast<const BYTE*>(&v4) + sizeof v4);
+        return true;
+    }
+    if (InetPtonW(AF_INET6, host, &v6) == 1) {
+        bytes.assign(reinterpret_cast<const BYTE*>(&v6), reinterpret_cast<const BYTE*>(&v6) + sizeof v6);
+        return true;
+    }
+    return false;
+}
+
+// An address is named only by an IP address entry of the subject alternative names.
+bool NamesAddress(PCCERT_CONTEXT certificate, const std::vector<BYTE>& address) {
+    const CERT_INFO& info = *certificate->pCertInfo;
+    PCERT_EXTENSION extension = CertFindExtension(szOID_SUBJECT_ALT_NAME2, info.cExtension, info.rgExtension);
+    if (extension == nullptr) return false;
+    LOCAL_BLOCK decoded;
+    DWORD size = 0;
+    if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData, extension->Value.cbData,
+                             CRYPT_DECODE_ALLOC_FLAG, nullptr, &decoded.Block, &size)) {
+        return false;
+    }
+    const auto* names = static_cast<const CERT_ALT_NAME_INFO*>(decoded.Block);
+    for (DWORD i = 0; i < names->cAltEntry; ++i) {
+        const CERT_ALT_NAME_ENTRY& entry = names->rgAltEntry[i];
+        if (entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && entry.IPAddress.cbData == address.size() &&
+            std::equal(address.begin(), address.end(), entry.IPAddress.pbData)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The chain's faults as problem flags. With a CA file, only a chain that ends at one of its
+// certificates is trusted, whatever the system's store says of the root.
+uint32_t ChainProblems(PCCERT_CONTEXT certificate, PCCERT_CHAIN_CONTEXT chain, HCERTSTORE caStore,
+                       std::string& otherText) {
+    DWORD errors = chain->TrustStatus.dwErrorStatus;
+    uint32_t problems = 0;
+    if (caStore != nullptr) {
+        const CERT_SIMPLE_CHAIN* simple = chain->cChain > 0 ? chain->rgpChain[0] : nullptr;
+        PCCERT_CONTEXT root = simple != nullptr && simple->cElement > 0
+                                  ? simple->rgpElement[simple->cElement - 1]->pCertContext
+                                  : nullptr;
+        PCCERT_CONTEXT found = root != nullptr ? CertFindCertificateInStore(caStore, X509_ASN_ENCODING, 0,
+                                                                            CERT_FIND_EXISTING, root, nullptr)
+                                               : nullptr;
+        if (found == nullptr) problems |= TLS_PROBLEM_UNTRUSTED;
+        else CertFreeCertificateContext(found);
+        errors &= ~static_cast<DWORD>(CERT_TRUST_IS_UNTRUSTED_ROOT);
+    }
+    constexpr DWORD UNTRUSTED = CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN |
+                                CERT_TRUST_IS_NOT_SIGNATURE_VALID | CERT_TRUST_IS_REVOKED | CERT_TRUST_IS_CYCLIC |
+                                CERT_TRUST_IS_EXPLICIT_DISTRUST;
+    constexpr DWORD OTHER = CERT_TRUST_IS_NOT_VALID_FOR_USAGE | CERT_TRUST_INVALID_EXTENSION |
+                            CERT_TRUST_INVALID_POLICY_CONSTRAINTS | CERT_TRUST_INVALID_BASIC_CONSTRAINTS |
+                            CERT_TRUST_INVALID_NAME_CONSTRAINTS | CERT_TRUST_HAS_NOT_SUPPORTED_NAME_CONSTRAINT |
+                            CERT_TRUST_HAS_NOT_DEFINED_NAME_CONSTRAINT | CERT_TRUST_HAS_NOT_PERMITTED_NAME_CONSTRAINT |
+                            CERT_TRUST_HAS_EXCLUDED_NAME_CONSTRAINT | CERT_TRUST_HAS_NOT_SUPPORTED_CRITICAL_EXT;
+    if ((errors & UNTRUSTED) != 0) problems |= TLS_PROBLEM_UNTRUSTED;
+    if ((errors & CERT_TRUST_IS_NOT_TIME_VALID) != 0) {
+        problems |= CertVerifyTimeValidity(nullptr, certificate->pCertInfo) < 0 ? TLS_PROBLEM_NOT_YET_VALID
+                                                                                : TLS_PROBLEM_EXPIRED;
+    }
+    if ((errors & OTHER) != 0) {
+        problems |= TLS_PROBLEM_OTHER;
+        char text[96];
+        std::snprintf(text, sizeof text,
+                      (errors & CERT_TRUST_IS_NOT_VALID_FOR_USAGE) != 0
+                          ? "not valid for server authentication (chain status 0x%08lX)"
+                          : "an invalid extension or constraint in the chain (chain status 0x%08lX)",
+                      static_cast<unsigned long>(errors));
+        otherText = text;
+    }
+    return problems;
+}
+
+// Whether the certificate names the host: an address by the certificate's IP address
+// entries, a host name by the SSL policy with the other checks left out.
+uint32_t NameProblems(PCCERT_CONTEXT certificate, PCCERT_CHAIN_CONTEXT chain, const wchar_t* hostName,
+                      bool othersFound, std::string& otherText) {
+    std::vector<BYTE> address;
+    if (AddressBytes(hostName, address)) return NamesAddress(certificate, address) ? 0 : TLS_PROBLEM_NAME_MISMATCH;
+
+    DWORD verdict = 0;
+    CheckSslPolicy(chain, hostName, IGNORE_UNKNOWN_CA | IGNORE_WRONG_USAGE | IGNORE_DATE_INVALID, verdict);
+    if (verdict == 0) return 0;
+    if (verdict == static_cast<DWORD>(CERT_E_CN_NO_MATCH)) return TLS_PROBLEM_NAME_MISMATCH;
+    // The policy stopped at another fault before it got to the name: the certificate is
+    // refused for that fault already; alone, the name counts as unchecked.
+    if (othersFound) return 0;
+    otherText = "the host name could not be checked: " + SystemText(verdict);
+    return TLS_PROBLEM_OTHER;
+}
+
+// The chain and the name judged as on every platform: problem flags, 0 when none.
+uint32_t JudgeCertificate(PCCERT_CONTEXT certificate, const wchar_t* hostName, HCERTSTORE caStore,
+                          std::string& otherText) {
+    CERTIFICATE_STORE collection;
+    collection.Store = CertOpenStore(CERT_STORE_PROV_COLLECTION, 0, 0, 0, nullptr);
+    if (collection.Store == nullptr) {
+        otherText = "CertOpenStore failed: " + SystemText(GetLastError());
+        return TLS_PROBLEM_OTHER;
+    }
+    CertAddStoreToCollection(collection.Store, certificate->hCertStore, 0, 0);
+    if (caStore != nullptr) CertAddStoreToCollection(collection.Store, caStore, 0, 0);
+
+    CERTIFICATE_CHAIN chain;
+    if (!BuildServerChain(certificate, collection.Store, chain)) {
+        otherText = "CertGetCertificateChain failed: " + SystemText(GetLastError());
+        return TLS_PROBLEM_OTHER;
+    }
+    std::string chainText;
+    const uint32_t problems = ChainProblems(certificate, chain.Chain, caStore, chainText);
+    std::string nameText;
+    const uint32_t nameProblems = NameProblems(certificate, chain.Chain, hostName, problems != 0, nameText);
+    otherText = !chainText.empty() ? chainText : nameText;
+    return problems | nameProblems;
+}
+
+// Words for problem flags, for the Status of a session judged against a CA file.
+std::string ProblemStatus(uint32_t problems, const std::string& otherText) {
+    if (problems == 0) return "The certificate is trusted and matches the host name";
+    std::string status;
+    auto add = [&status](const std::string& text) { status += (status.empty() ? "" : "; ") + text; };
+    if (problems & TLS_PROBLEM_UNTRUSTED) add("The certificate does not chain to a certificate of the CA file");
+    if (problems & TLS_PROBLEM_EXPIRED) add("The certificate has expired");
+    if (problems & TLS_PROBLEM_NOT_YET_VALID) add("The certificate is not yet valid");
+    if (problems & TLS_PROBLEM_NAME_MISMATCH) add("The certificate does not match the host name");
+    if (problems & TLS_PROBLEM_OTHER) add(otherText);
+    return status;
 }
 
 const char* ProtocolText(DWORD protocol) {
@@ -186,7 +467,8 @@ const char* ProtocolText(DWORD protocol) {
 
 class SSPI_TLS_SESSION final : public TLS_CLIENT_SESSION {
 public:
-    explicit SSPI_TLS_SESSION(std::unique_ptr<CREDENTIALS> credentials) : Credentials(std::move(credentials)) {}
+    SSPI_TLS_SESSION(std::unique_ptr<CREDENTIALS> credentials, std::unique_ptr<CERTIFICATE_STORE> caStore)
+        : Credentials(std::move(credentials)), CaStore(std::move(caStore)) {}
     SSPI_TLS_SESSION(const SSPI_TLS_SESSION&) = delete;
     SSPI_TLS_SESSION& operator=(const SSPI_TLS_SESSION&) = delete;
     ~SSPI_TLS_SESSION() override {
@@ -385,6 +667,15 @@ private:
         Certificate.Subject = NameText(context.pCertInfo->Subject);
         Certificate.Issuer = NameText(context.pCertInfo->Issuer);
 
+        TakeFingerprints(certificate.Context, Certificate);
+        HCERTSTORE caStore = CaStore ? CaStore->Store : nullptr;
+        Certificate.Problems = JudgeCertificate(certificate.Context, HostName.data(), caStore, Certificate.ProblemText);
+        if (caStore != nullptr) {
+            Certificate.Trusted = Certificate.Problems == 0;
+            Certificate.Status = ProblemStatus(Certificate.Problems, Certificate.ProblemText);
+            return;
+        }
+
         std::string failedCall;
         const DWORD verdict = VerifyServerChain(certificate.Context, HostName.data(), failedCall);
         Certificate.Trusted = verdict == 0 && failedCall.empty();
@@ -468,6 +759,7 @@ private:
     }
 
     std::unique_ptr<CREDENTIALS> Credentials;
+    std::unique_ptr<CERTIFICATE_STORE> CaStore;  // null: the system's store
     CtxtHandle Context{};
     bool HaveContext = false;
     ULONG RequestFlags = HANDSHAKE_REQUEST;
@@ -484,7 +776,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<TLS_CLIENT_SESSION> CreateTlsClientSession(uint32_t enabledProtocols, std::string& failure) {
+std::unique_ptr<TLS_CLIENT_SESSION> CreateTlsClientSession(uint32_t enabledProtocols, std::string& failure,
+                                                           const std::string& caFile) {
     const DWORD requested = enabledProtocols & CLIENT_PROTOCOL_BITS;
     if (requested == 0) {
         char text[64];
@@ -501,7 +794,12 @@ std::unique_ptr<TLS_CLIENT_SESSION> CreateTlsClientSession(uint32_t enabledProto
         failure = FailureText("AcquireCredentialsHandleW", status);
         return nullptr;
     }
-    return std::make_unique<SSPI_TLS_SESSION>(std::move(credentials));
+    std::unique_ptr<CERTIFICATE_STORE> caStore;
+    if (!caFile.empty()) {
+        caStore = std::make_unique<CERTIFICATE_STORE>();
+        if (!LoadCaFile(caFile, *caStore, failure)) return nullptr;
+    }
+    return std::make_unique<SSPI_TLS_SESSION>(std::move(credentials), std::move(caStore));
 }
 
 }  // namespace qv

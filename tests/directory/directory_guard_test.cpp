@@ -12,7 +12,6 @@
 
 #include "directory/directory.h"
 #include "directory/directory_cache.h"
-#include "identity/identity_request.h"
 #include "platform/wait.h"
 #include "tests/directory/fake_directory_access.h"
 #include "tests/support/log_capture.h"
@@ -85,7 +84,7 @@ TEST_F(DirectoryGuardTest, AHungDirectoryCostsOneTimeLimitThenLookUpsPauseUntilI
     EXPECT_EQ(code, 0x800705B4u);  // timed out
     EXPECT_EQ(Count("Directory look-ups pause for 30 seconds"), 1u);
     // The failed look-up and the pause both say why.
-    EXPECT_EQ(Count("This operation returned because the timeout period expired. Error code = 0x800705b4."), 2u);
+    EXPECT_EQ(Count("Error code = 0x800705b4."), 2u);
 
     // While paused: at once, without a line, and nothing asked of the directory.
     const size_t lines = Log.Lines().size();
@@ -142,7 +141,6 @@ TEST_F(DirectoryGuardTest, ARefusedDirectoryPausesLongerEachTimeAndANameOnceKnow
     // The domain keeps the name it had, so its users keep theirs.
     EXPECT_TRUE(DomainNetbiosName(u"CORP.EXAMPLE.COM", GlobalCatalog, netbios));
     EXPECT_EQ(Utf8(netbios), "EXCORP");
-    EXPECT_EQ(Utf8(AccountNameForReport(u"CORP.EXAMPLE.COM\\alice", GlobalCatalog)), "EXCORP\\alice");
 
     Now += 30000;
     EXPECT_FALSE(Look(u"CORP\\alice"));

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Starts (or stops) the reference identity servers the unit tests talk to, one per loopback
 # address because the ports are fixed: 127.0.0.11 behaves, the others misbehave in one way
-# each (see tests/identity/reference_servers.h).
+# each, or serve a certificate of their own, or go down on request (see
+# tests/identity/reference_servers.h).
 #   identity_servers.sh start SERVER_PROGRAM STATE_DIR
 #   identity_servers.sh stop STATE_DIR
 set -uo pipefail
@@ -41,11 +42,27 @@ start 127.0.0.20 --status 7
 start 127.0.0.21 --reset-idle 300
 start 127.0.0.22 --delay-ms 1500 --misbehave-count 1 --per-connection
 start 127.0.0.23 --close-after-answer 300
+start 127.0.0.24 --drop
+
+# Certificates: from a test authority for the right address, for another name, expired; and
+# the server's own self-signed one.
+certificates="$state/certificates"
+"$(dirname "$0")/test_certificates.sh" "$certificates" 127.0.0.101 127.0.0.99 127.0.0.103 || exit 1
+for name in good:101 wrong:102 expired:103; do
+  start "127.0.0.${name#*:}" --no-plain --cert "$certificates/${name%:*}.pem" --key "$certificates/${name%:*}.key"
+done
+start 127.0.0.104 --no-plain --write-cert "$certificates/self-signed.pem"
+# Failover: a primary that is down while its file exists, and a fallback.
+start 127.0.0.105 --down-file "$state/127.0.0.105.down"
+start 127.0.0.106
 
 # Ready when every server has written its ready file.
 for _ in $(seq 1 100); do
   ready=$(ls "$state"/*.ready 2>/dev/null | wc -l)
-  [ "$ready" -eq 12 ] && exit 0
+  if [ "$ready" -eq 19 ]; then
+    "$(dirname "$0")/test_certificates.sh" --pins "$certificates/self-signed" || exit 1
+    exit 0
+  fi
   sleep 0.1
 done
 echo "the reference identity servers did not start:" >&2

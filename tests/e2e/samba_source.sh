@@ -2,8 +2,9 @@
 # The Samba source end to end: real logons at the Samba AD domain controller (LDAP simple
 # binds, SMB with NTLM, Kerberos with kinit, each from a loopback address of its own) go
 # through Samba's JSON audit log, qvsamba and the Security log to the agent, and the
-# reference identity server receives exactly the identities the logons call for. Reverse
-# look-ups go to the test's own hosts file (see main_job.sh).
+# reference identity server receives exactly the identities the logons call for, also across
+# a rotation of the audit log whose reopen comes late. Reverse look-ups go to the test's own
+# hosts file (see main_job.sh).
 # Usage: samba_source.sh PROGRAM SERVER_PROGRAM QVREG QVEVT QVSAMBA NOTIFY_RECORDER SOURCE_ADDRESS_LIB DC_ENV
 set -uo pipefail
 program=$1
@@ -27,6 +28,8 @@ address=127.0.0.65
 private_hosts <<'HOSTS'
 127.0.0.1 localhost
 127.0.0.73 pc73.corp.example.test
+127.0.0.82 pc82.corp.example.test
+127.0.0.83 pc83.corp.example.test
 HOSTS
 
 set_value() { registry add "$key" /v "$1" /t "$2" /d "$3" /f >/dev/null; }
@@ -46,11 +49,15 @@ simple_bind() { from "$2" ldapwhoami -x -H "$QV_DC_LDAP_URL" -D "$1@$QV_DC_DNS_D
 smb_logon() { from "$2" smbclient -L "//$QV_DC_ADDRESS" -n "$3" -U "$QV_DC_NETBIOS\\$1%$QV_DC_USER_PASSWORD"; }
 kerberos_logon() { echo "$QV_DC_USER_PASSWORD" | from "$2" kinit "$1@$QV_DC_REALM"; }
 
-start_samba_source() {
+ready_count() { grep -c '^READY=1' "$work/notify.txt" 2>/dev/null; }
+start_samba_source() {  # and wait until this run has said it is ready
+  local before
+  before=$(ready_count)
   NOTIFY_SOCKET=$work/notify.sock "$qvsamba" --audit-log "$QV_DC_AUTH_LOG" --computer "dc1.$QV_DC_DNS_DOMAIN" \
     2>>"$work/qvsamba.err" &
   samba_source=$!
-  wait_for_line "$work/notify.txt" "READY=1" 20
+  for _ in $(seq 1 200); do [ "$(ready_count)" -gt "${before:-0}" ] && return 0; sleep 0.1; done
+  echo "  (qvsamba never said it was ready)"
 }
 stop_samba_source() {
   kill -TERM "$samba_source"
@@ -99,19 +106,49 @@ check "the identities the logons call for, and no others" \
 check "the simple bind was read and left out" 1 \
   "$(grep -c 'Ignoring proxied logon, Subject User SID = "S-1-5-18", User name = "alice"' "$log")"
 
+# The audit log rotated by renaming, with the reopen late: Samba's connection processes (smbd)
+# write the new file at once, its main process (the KDC) the renamed one until it reopens its
+# logs, on SIGHUP or when it next looks at its log's name, which it does only every hundred
+# messages (counted afresh after a reopen, so a reopen and a bind first make the count small).
+# qvsamba is restarted between the writes into the two files.
+samba_pid=$(cat "$(dirname "$QV_DC_AUTH_LOG")/samba.pid")
+kill -HUP "$samba_pid"
+simple_bind alice 127.0.0.80
+wait_for_line "$QV_DC_AUTH_LOG" "ipv4:127.0.0.80:" 10
+mv "$QV_DC_AUTH_LOG" "$QV_DC_AUTH_LOG.1"
+smb_logon bob 127.0.0.81 PC81
+wait_for_line "$QV_DC_AUTH_LOG" "ipv4:127.0.0.81:" 10
+stop_samba_source
+sleep 3
+start_samba_source
+kerberos_logon carol 127.0.0.82
+wait_for_line "$QV_DC_AUTH_LOG.1" "ipv4:127.0.0.82:" 10
+check "the SMB logon went into the new audit log, the Kerberos logon into the renamed one" "yes yes" \
+  "$(grep -q 'ipv4:127.0.0.81:' "$QV_DC_AUTH_LOG" && echo yes) $(grep -q 'ipv4:127.0.0.82:' "$QV_DC_AUTH_LOG.1" && echo yes)"
+sleep 4  # the reopen, seconds late
+kill -HUP "$samba_pid"
+sleep 1
+kerberos_logon dave 127.0.0.83
+wait_for_line "$QV_DC_AUTH_LOG" "ipv4:127.0.0.83:" 10
+wait_for_requests 8 30
+sleep 1
+check "the logons on both sides of the late reopen are reported" \
+  "logon QVCORP\\bob QVCORP\\PC81 127.0.0.81|logon QVCORP\\carol QVCORP\\pc82 127.0.0.82|logon QVCORP\\dave QVCORP\\pc83 127.0.0.83" \
+  "$(requests | tail -n +6 | paste -sd'|')"
+
 # The Security log holds each of this test's logons once (other tests may use the same domain
 # controller meanwhile, from other addresses), the failure as 4625.
 "$qvevt" list >"$work/security.txt"
 awk '/^Event identifier/ {event = $NF; n = 0} /^String: / {n++; s[n] = $NF}
-     /^$/ && event == "(4624)" && s[19] ~ /^127\.0\.0\.7/ {print "4624", s[6], s[19], s[20]}
-     /^$/ && event == "(4625)" && s[20] ~ /^127\.0\.0\.7/ {print "4625", s[6], s[20], s[21]}' \
+     /^$/ && event == "(4624)" && s[19] ~ /^127\.0\.0\.[78]/ {print "4624", s[6], s[19], s[20]}
+     /^$/ && event == "(4625)" && s[20] ~ /^127\.0\.0\.[78]/ {print "4625", s[6], s[20], s[21]}' \
   "$work/security.txt" >"$work/our_records.txt"
 check "Security log: each logon once" "$(sort -u "$work/our_records.txt" | wc -l)" "$(wc -l <"$work/our_records.txt")"
 check "Security log: the logons of this test" \
-  "4624 DC1\$ 127.0.0.75|4624 alice 127.0.0.71|4624 alice 127.0.0.72|4624 bob 127.0.0.72|4624 carol 127.0.0.73|4624 dave 127.0.0.76|4625 dave@$QV_DC_DNS_DOMAIN 127.0.0.74" \
+  "4624 DC1\$ 127.0.0.75|4624 alice 127.0.0.71|4624 alice 127.0.0.72|4624 alice 127.0.0.80|4624 bob 127.0.0.72|4624 bob 127.0.0.81|4624 carol 127.0.0.73|4624 carol 127.0.0.82|4624 dave 127.0.0.76|4624 dave 127.0.0.83|4625 dave@$QV_DC_DNS_DOMAIN 127.0.0.74" \
   "$(cut -d' ' -f1-3 "$work/our_records.txt" | sort -u | paste -sd'|')"
 stop_samba_source
-check "qvsamba told the service manager it was ready and stopping" "2 2" \
+check "qvsamba told the service manager it was ready and stopping" "3 3" \
   "$(grep -c '^READY=1' "$work/notify.txt") $(grep -c '^STOPPING=1' "$work/notify.txt")"
 check "qvsamba found nothing malformed" 0 "$(grep -c 'Skipping' "$work/qvsamba.err")"
 

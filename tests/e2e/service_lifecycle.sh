@@ -2,7 +2,8 @@
 # The service's lifecycle end to end on Linux, against the reference identity server and the
 # real settings store: the agent in the foreground (-A) and as a systemd service (under a
 # stand-in notification socket) stops in order within 5000 ms on SIGTERM, on SIGINT and on
-# Shutdown = 1, in each state it can be waiting in; another identity server in the settings
+# Shutdown = 1, in each state it can be waiting in; SIGHUP stops it in the foreground and makes
+# the service read its settings again; another identity server in the settings
 # makes it reconnect, the same one in other letter case does not; a status that cannot be sent
 # stops the service; without the notification socket service mode runs as an application.
 # Usage: service_lifecycle.sh PROGRAM SERVER_PROGRAM QVREG NOTIFY_RECORDER QVEVT
@@ -56,12 +57,13 @@ start_agent() {
 }
 
 # Stops the agent the way asked and waits for it. Sets stop_ms and agent_status.
-stop_agent() {  # SIGTERM | SIGINT | Shutdown
+stop_agent() {  # SIGTERM | SIGINT | SIGHUP | Shutdown
   local started
   started=$(now_ms)
   case "$1" in
     SIGTERM) kill -TERM "$agent" ;;
     SIGINT) kill -INT "$agent" ;;
+    SIGHUP) kill -HUP "$agent" ;;
     Shutdown) set_value Shutdown REG_DWORD 1 ;;
   esac
   for _ in $(seq 1 200); do kill -0 "$agent" 2>/dev/null || break; sleep 0.05; done
@@ -154,6 +156,19 @@ for mode in application service; do
   done
 done
 
+# SIGHUP: in the foreground the terminal went away, an orderly stop as when a console closes on
+# Windows; as a service it is systemd's reload (ExecReload), which reads the settings again.
+run_case application reading SIGHUP
+: >"$notify_log"
+enter_reading service
+kill -HUP "$agent"
+wait_for_log "Reloading settings ..."
+check "service, SIGHUP: the settings are read again" 1 "$(log_count "Reloading settings ...")"
+sleep 0.2
+check "service, SIGHUP: still running" 0 "$(kill -0 "$agent" 2>/dev/null; echo $?)"
+stop_agent SIGTERM
+check "service, SIGHUP: then stops on SIGTERM" "0 1" "$agent_status $(log_count "Reason = SERVICE_CONTROL_STOP")"
+
 # Without the notification socket, service mode is application mode (the 1063 fallback).
 enter_reading fallback
 stop_agent SIGTERM
@@ -178,6 +193,33 @@ check "another server: connected once to each" "1 1" \
   "$(log_count "Connected to Identity server = \"::ffff:$address\"") $(log_count "Connected to Identity server = \"$other_address\"")"
 stop_agent Shutdown
 check "settings changes: stops with Shutdown" 0 "$agent_status"
+
+# -STATUS on a healthy, a disconnected and a stopped agent: exit codes 0, 1 and 2, a table on
+# standard output, the agent's log untouched; the one-line summary goes to the service manager.
+status_of() {  # prints the exit code; the output is in $work/status.out
+  "$copy" -STATUS >"$work/status.out" 2>&1
+  echo $?
+}
+status_says() { grep -cF -- "$1" "$work/status.out"; }
+: >"$notify_log"
+set_value IdentServer REG_SZ "$address"
+start_agent service
+wait_for_log "Connected to Identity server = \"$address\"" && wait_for_log "$reading_marker"
+lines=$(wc -l <"$log")
+check "-STATUS healthy: exit code 0" 0 "$(status_of)"
+check "-STATUS healthy: says so, and where it is connected" "1 1" \
+  "$(status_says "Quorvane: healthy") $(status_says "Identity server       $address")"
+check "-STATUS: the agent's log is left alone" "$lines" "$(wc -l <"$log")"
+check "healthy: systemd's status line" 1 "$(notified "STATUS=connected to $address; 0 reports")"
+stop_agent SIGTERM
+check "-STATUS stopped: exit code 2" 2 "$(status_of)"
+check "-STATUS stopped: says so" 1 "$(status_says "Quorvane: not running (stopped)")"
+set_value IdentServer REG_SZ "$unreachable"
+start_agent application
+wait_for_log "Connect to Identity server = \"$unreachable\" failed"
+check "-STATUS disconnected: exit code 1" 1 "$(status_of)"
+check "-STATUS disconnected: says so" 1 "$(status_says "Quorvane: degraded (not connected to an identity server)")"
+stop_agent SIGTERM
 
 # A status the service manager cannot take: reported, stopped is tried once, and it ends.
 rm -f "$log"

@@ -3,7 +3,8 @@
 # prefix of its own: created with sc, started, connected to the native reference identity
 # server on loopback and RUNNING; sc stop stops it in order; a bad start parameter stops it
 # with service-specific exit code 1 after event 0xC0000001; in application mode (-A) Shutdown = 1
-# stops the same worker in order. Wine's Security log is a stub whose reads end at once, so the
+# stops the same worker in order; -STATUS tells a healthy, a disconnected and a stopped agent
+# apart by its exit code. Wine's Security log is a stub whose reads end at once, so the
 # running service waits in an empty log.
 # Usage: service_wine.sh PROGRAM SERVER_PROGRAM
 set -uo pipefail
@@ -47,6 +48,19 @@ check "-A: Shutdown becomes 2" 1 "$(registry query "$key" /v Shutdown | grep -c 
 check "-A: the console handler is in place" 0 "$(log_count "Unable to install the console control handler")"
 check "-A: the Settings thread ends normally" 1 "$(log_count "Settings thread normal exit")"
 
+# Nobody at the identity server's address: -STATUS says degraded (exit code 1).
+registry add "$key" /v IdentServer /t REG_SZ /d 127.0.0.59 /f >/dev/null
+"$wine_runner" "$copy" -A 2>/dev/null &
+application=$!
+wait_for_log 'Connect to Identity server = "127.0.0.59" failed' 60
+run -STATUS >"$work/status.out"
+check "-STATUS of a disconnected agent: exit code 1" 1 $?
+check "-STATUS says why" 1 "$(grep -c "Quorvane: degraded (not connected to an identity server)" "$work/status.out")"
+registry add "$key" /v Shutdown /t REG_DWORD /d 1 /f >/dev/null
+for _ in $(seq 1 100); do kill -0 "$application" 2>/dev/null || break; sleep 0.1; done
+wait "$application"
+registry add "$key" /v IdentServer /t REG_SZ /d "$address" /f >/dev/null
+
 windows_path=$(WINEDEBUG=-all winepath -w "$copy" 2>/dev/null)
 sc create Quorvane binpath= "$windows_path" >/dev/null
 check "sc create makes a stopped service" STOPPED "$(state)"
@@ -58,10 +72,16 @@ wait_for_log "Processing Security event log ..." 30
 check "the service reads the Security log" 0 $?
 check "sc query shows RUNNING" RUNNING "$(state)"
 check "the service was started by the service control manager" 0 "$(log_count "Running as application")"
+run -STATUS >"$work/status.out"
+check "-STATUS of the running service: exit code 0 (healthy)" 0 $?
+check "-STATUS prints the table" "1 1" \
+  "$(grep -c "Quorvane: healthy" "$work/status.out") $(grep -c "Identity server *$address" "$work/status.out")"
 
 sc stop Quorvane >/dev/null
 wait_for_state STOPPED 20
 check "sc stop stops the service" 0 $?
+run -STATUS >"$work/status.out"
+check "-STATUS of the stopped service: exit code 2" 2 $?
 check "the stop's reason is logged" 1 "$(log_count "Stopping Service: Reason = SERVICE_CONTROL_STOP")"
 check "the stop is reported once" 1 "$(log_count "Release x64 stopped. Reason =")"
 check "the Settings thread ends normally" 1 "$(log_count "Settings thread normal exit")"

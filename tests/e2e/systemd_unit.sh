@@ -3,11 +3,11 @@
 # 'systemd-analyze verify' (which insists that the program exists, so it reads a copy whose
 # program path names the program just built), and 'systemd-analyze security', whose exposure
 # score must stay at 2.0 or lower ("OK").
-# Usage: systemd_unit.sh UNIT PROGRAM [PATH_IN_UNIT]   (default /opt/quorvane/Quorvane)
+# Usage: systemd_unit.sh UNIT PROGRAM [PATH_IN_UNIT]   (default /usr/sbin/Quorvane)
 set -uo pipefail
 unit=$1
 program=$2
-installed=${3:-/opt/quorvane/Quorvane}
+installed=${3:-/usr/sbin/Quorvane}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 
 #include "base/error_codes.h"
 #include "eventlog/event_log_context.h"
@@ -281,6 +282,96 @@ TEST_F(EventLogReaderTest, ALaterCallReadsOnWhereTheLastStoppedAndAReopenSeeksTh
     EXPECT_EQ(Run(*reader), PROCESS_STOP);
     EXPECT_EQ(reader->Dispatched.size(), 3u);
     EXPECT_EQ(Capture.LinesWith("PositionToEnd: BACKWARDS").size(), 2u);
+}
+
+// The place kept between runs: read on from it when the log still holds the record read last,
+// else begin at the end, saying why; save where reading stands, never past a record a stop cut
+// short.
+TEST_F(EventLogReaderTest, AFirstStartReadsOnFromTheKeptPlaceOrBeginsAtTheEndSayingWhy) {
+    const uint32_t now = static_cast<uint32_t>((TIME_VALUE::Now().Count - UNIX_EPOCH_TICKS) / TICKS_PER_SECOND);
+    auto at = [](uint32_t number, uint32_t time) {
+        NEW_EVENT_RECORD record = SecurityRecord(4634);
+        record.TimeGenerated = time;
+        return BuildEventLogRecord(record, number);
+    };
+    std::optional<READ_POSITION> kept;
+    std::vector<READ_POSITION> saved;
+    auto start = [&](uint32_t oldest = 1) {
+        Trace = std::make_shared<FAKE_LOG_TRACE>();
+        Trace->OldestRecord = oldest;
+        EVENT_LOG_CONTEXT context{Switches};
+        context.LoadPosition = [&](READ_POSITION& position) {
+            if (kept) position = *kept;
+            return kept.has_value();
+        };
+        context.SavePosition = [&](const READ_POSITION& position) { saved.push_back(position); };
+        auto reader = std::make_unique<OBSERVED_EVENT_LOG>(context, std::make_unique<FAKE_EVENT_LOG>(Trace));
+        EXPECT_TRUE(reader->Open(u"Security", Stop));
+        return reader;
+    };
+
+    // Nothing kept: the end, and the newest record is where reading stands.
+    auto reader = start();
+    ThenRead(0, at(9, now - 5));
+    ThenRead(ERR_HANDLE_EOF);
+    ThenWait(STOPPED);
+    EXPECT_EQ(Run(*reader), PROCESS_STOP);
+    EXPECT_EQ(Capture.LinesWith("No reading position was kept by an earlier run; starting at the end").size(), 1u);
+    ASSERT_FALSE(saved.empty());
+    EXPECT_EQ(saved.back(), (READ_POSITION{9, now - 5}));
+
+    // The same log: what follows the kept record is handled, what it holds before is not.
+    kept = READ_POSITION{5, now - 60};
+    reader = start();
+    ThenRead(0, Concatenate({at(5, now - 60), at(6, now - 30)}));
+    ThenRead(0, at(7, now - 20));
+    ThenRead(ERR_HANDLE_EOF);
+    ThenWait(STOPPED);
+    EXPECT_EQ(Run(*reader), PROCESS_STOP);
+    ASSERT_EQ(reader->Dispatched.size(), 2u);
+    EXPECT_EQ(reader->Dispatched[0].RecordNumber, 6u);
+    EXPECT_EQ(Capture.LinesWith("Reading on after record 5, where reading stopped before the restart").size(), 1u);
+    EXPECT_EQ(saved.back(), (READ_POSITION{7, now - 20}));
+
+    // Another record under the kept number: the log was cleared. It is opened afresh for the
+    // way to its end.
+    reader = start();
+    ThenRead(0, at(5, now - 1));
+    ThenRead(0, at(5, now - 1));
+    ThenRead(ERR_HANDLE_EOF);
+    ThenWait(STOPPED);
+    EXPECT_EQ(Run(*reader), PROCESS_STOP);
+    EXPECT_TRUE(reader->Dispatched.empty());
+    EXPECT_EQ(Trace->Opens, 2u);
+    EXPECT_EQ(Capture.LinesWith("Record 5 is not the record read before the restart: the Security event log was "
+                                "cleared; starting at its end").size(),
+              1u);
+
+    // The log has wrapped past the kept record.
+    reader = start(40);
+    ThenRead(ERR_INVALID_PARAMETER);
+    ThenRead(0, at(45, now - 1));
+    ThenRead(ERR_HANDLE_EOF);
+    ThenWait(STOPPED);
+    EXPECT_EQ(Run(*reader), PROCESS_STOP);
+    EXPECT_TRUE(reader->Dispatched.empty());
+    EXPECT_EQ(Capture.LinesWith("Record 5, where reading stopped before the restart, is no longer in the Security "
+                                "event log; starting at its end").size(),
+              1u);
+
+    // The log was empty: everything in it now is new. A stop in the middle of record 2 leaves
+    // the place before it, and record 3 for the next start.
+    kept = READ_POSITION{0, 0};
+    reader = start();
+    reader->WhileHandling = [&](uint32_t number) {
+        if (number == 2) Stop.Set();
+    };
+    ThenRead(0, Concatenate({at(1, now - 3), at(2, now - 2), at(3, now - 1)}));
+    EXPECT_EQ(Run(*reader), PROCESS_STOP);
+    ASSERT_EQ(reader->Dispatched.size(), 2u);
+    EXPECT_EQ(Capture.LinesWith("was empty when reading stopped; reading it from its start").size(), 1u);
+    EXPECT_EQ(Capture.LinesWith("Stopped while catching up, Records: Count = 2, First = 1, Last = 2").size(), 1u);
+    EXPECT_EQ(saved.back(), (READ_POSITION{1, now - 3}));
 }
 
 TEST_F(EventLogReaderTest, MissingCountsAreLoggedAsZeroAndProcessingGoesOn) {

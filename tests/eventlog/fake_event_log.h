@@ -152,12 +152,14 @@ class OBSERVED_EVENT_LOG : public EVENT_LOG {
 public:
     using EVENT_LOG::EVENT_LOG;
     std::vector<DISPATCHED> Dispatched;
+    std::function<void(uint32_t recordNumber)> WhileHandling;  // runs inside each handler
 
 protected:
     void RunHandler(const EVENT_KIND& kind, const EVENT_RECORD& record) override {
         DISPATCHED seen{record.RecordNumber, record.EventID, {}};
         for (const char16_t* text : record.Strings) seen.Strings.emplace_back(text);
         Dispatched.push_back(std::move(seen));
+        if (WhileHandling) WhileHandling(record.RecordNumber);
         EVENT_LOG::RunHandler(kind, record);
     }
 };

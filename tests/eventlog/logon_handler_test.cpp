@@ -227,6 +227,13 @@ TEST_F(LogonHandlerTest, AServiceTicketGivesTheNextNetworkLogonItsComputer) {
     Dispatch(540, Logon(u"carol", u"CORP", u"10.0.0.9", u"3", u"0x1f4"));
     EXPECT_EQ(Count("Do_EVENT_LOGON: Ignoring proxied logon, UserName = \"carol\"."), 1u);
     EXPECT_EQ(Log.Logons().Count(), 2u);
+    // Only a logon without both a user name and a domain is passed over; either alone is reported.
+    Dispatch(540, Logon(u"dave", u"", u"10.0.0.10"));
+    Dispatch(540, Logon(u"", u"CORP", u"10.0.0.11"));
+    Dispatch(540, Logon(u"", u"", u"10.0.0.12"));
+    EXPECT_EQ(Count("Do_EVENT_LOGON: Logon reported,"), 4u);
+    EXPECT_EQ(Count("Do_EVENT_LOGON: Ignoring; no user name and domain name"), 1u);
+    EXPECT_EQ(Log.Logons().Count(), 4u);
 }
 
 TEST_F(LogonHandlerTest, LocalLogonsAppendWithoutLookingAndLogoffsOnlyLog) {

@@ -207,6 +207,17 @@ TEST_F(IdentityProtocolTest, ADroppedConnectionIsMadeAgainBeforeTheNextReport) {
     EXPECT_TRUE(IdentityReportLogoff(request));
 }
 
+TEST_F(IdentityProtocolTest, ARequestNeverAnsweredGoesOutTwiceAtMost) {
+    REQUIRE_REFERENCE_SERVERS();
+    IDENTITY_PROTOCOL connection(Settings.Context());
+    Use(connection, test::SERVER_DROPS_ALL, PROTOCOL_TCP);
+    ASSERT_TRUE(connection.Connect());
+    IDENTITY_REQUEST request;
+    EXPECT_FALSE(Logon(request));
+    EXPECT_EQ(Count("IdentityReportLogon sending"), 2u);
+    EXPECT_EQ(Count("IdentityReportLogon: the connection ended before the response; sending the request again"), 1u);
+}
+
 // What a connection meets in a long life: a server that resets idle connections, answers late
 // or closes after answering. Every report still goes through, on both protocols.
 TEST_F(IdentityProtocolTest, AConnectionResetWhileIdleIsMadeAgainBeforeTheNextReport) {

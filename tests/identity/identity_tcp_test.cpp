@@ -72,12 +72,12 @@ TEST_F(IdentityTcpTest, ADisconnectRaisesErrorAndDisconnectedTogether) {
 }
 
 TEST_F(IdentityTcpTest, AnUntrustedCertificateIsAcceptedWithALine) {
-    SSL_SERVER_AUTHENTICATION_EVENT_ARGS untrusted{nullptr, 0, "CN=server", "CN=server", "self-signed", 0};
+    SSL_SERVER_AUTHENTICATION_EVENT_ARGS untrusted{nullptr, 0, "CN=server", "CN=server", "self-signed", 0, 0, "", nullptr, nullptr, nullptr};
     Secure.FireEvent(IPPORT_EVENT_SSL_SERVER_AUTHENTICATION, &untrusted);
     EXPECT_EQ(untrusted.Accept, 1);
     EXPECT_EQ(Log.LinesWith("Accepting non-recommended connection").size(), 1u);
 
-    SSL_SERVER_AUTHENTICATION_EVENT_ARGS trusted{nullptr, 0, "CN=server", "CN=ca", "OK", 1};
+    SSL_SERVER_AUTHENTICATION_EVENT_ARGS trusted{nullptr, 0, "CN=server", "CN=ca", "OK", 1, 0, "", nullptr, nullptr, nullptr};
     Secure.FireEvent(IPPORT_EVENT_SSL_SERVER_AUTHENTICATION, &trusted);
     EXPECT_EQ(trusted.Accept, 1);
     EXPECT_EQ(Log.LinesWith("Accepting non-recommended connection").size(), 1u);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 #include "base/string.h"
 #include "identity/identity_context.h"
@@ -28,6 +29,15 @@ public:
         AdServer = server;
     }
     void SetProtocol(uint32_t protocol) { Protocol = protocol; }
+    void SetTrust(const TLS_TRUST& trust) {
+        std::lock_guard lock(Lock);
+        Trust = trust;
+    }
+    void SetFallbacks(std::vector<STRING> servers) {
+        std::lock_guard lock(Lock);
+        Fallbacks = std::move(servers);
+    }
+    void SetResendOnReconnect(bool resend) { Resend = resend; }
 
     // A context that reads these settings; 'withSettingsChanges' false hands no
     // settings-changed event, as a one-shot report does.
@@ -48,6 +58,15 @@ public:
             ++StopRequests;
             Stop.Set();
         };
+        context.Trust = [this] {
+            std::lock_guard lock(Lock);
+            return Trust;
+        };
+        context.FallbackServers = [this] {
+            std::lock_guard lock(Lock);
+            return Fallbacks;
+        };
+        context.ResendOnReconnect = [this] { return Resend.load(); };
         return context;
     }
 
@@ -60,6 +79,9 @@ private:
     STRING Server;
     STRING AdServer;
     std::atomic<uint32_t> Protocol{PROTOCOL_AUTOMATIC};
+    TLS_TRUST Trust;
+    std::vector<STRING> Fallbacks;
+    std::atomic<bool> Resend{false};
 };
 
 }  // namespace qv::test

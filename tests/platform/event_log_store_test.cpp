@@ -21,6 +21,8 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "platform/posix/event_log_store.h"
@@ -482,6 +484,30 @@ TEST_F(EventLogStoreTest, AnAccountThatCannotReadTheLogIsRefused) {
         ASSERT_EQ(chmod(DataFile().c_str(), 0), 0);
         EXPECT_EQ(check(), 0);
     }
+}
+
+// Root writes the Security log too (qvevt), in folders of the service's account: a link or a
+// second name planted in place of the data file is never written through, and what it leads to
+// stays as it was.
+TEST_F(EventLogStoreTest, WhatIsPlantedInPlaceOfTheLogIsNeverWritten) {
+    Append(1);
+    const std::string target = Root.Path() + "/target";
+    {
+        std::ofstream out(target, std::ios::binary);
+        out << "precious";
+    }
+    const std::string moved = Root.Path() + "/records.moved";
+    ASSERT_EQ(rename(DataFile().c_str(), moved.c_str()), 0);
+    for (const bool hardLink : {false, true}) {
+        ASSERT_EQ(hardLink ? link(target.c_str(), DataFile().c_str()) : symlink(target.c_str(), DataFile().c_str()), 0);
+        uint32_t number = 0;
+        EXPECT_EQ(Writer.Append(SampleRecord(4624), &number), hardLink ? ERR_FILE_HAS_LINKS : ERR_STOPPED_ON_SYMLINK);
+        EVENT_LOG_WRITER another;
+        EXPECT_EQ(another.Open(u"Security"), hardLink ? ERR_FILE_HAS_LINKS : ERR_STOPPED_ON_SYMLINK);
+        ASSERT_EQ(unlink(DataFile().c_str()), 0);
+    }
+    std::ifstream in(target, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), "precious");
 }
 
 TEST_F(EventLogStoreTest, ADamagedLogIsReportedNotMisread) {

@@ -12,6 +12,15 @@
 #include "platform/last_error.h"
 #include "platform/thread.h"
 
+#if !defined(_WIN32)
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "tests/platform/temp_data_root.h"
+#endif
+
 namespace qv {
 namespace {
 
@@ -236,12 +245,80 @@ TEST(PathSeparatorTest, BothSeparatorsAreSeparators) {
 }
 
 #if !defined(_WIN32)
-// A real device that is always full: the write fails the way a full disk does.
-TEST(FilesDeviceTest, WriteToAFullDeviceReportsDiskFull) {
+// Whoever can write the log's folder can leave something under the log's name: a link to a file
+// of root's, a second name of one, a FIFO. None is ever opened for writing, whatever the
+// creation asks, and what they lead to stays as it was.
+TEST_F(FilesTest, WhatAnotherAccountMayHavePlantedIsNeverWritten) {
+    const std::u16string target = PathOf(u"target.txt");
+    Create(target, "precious");
+    const std::u16string link = PathOf(u"link.log");
+    const std::u16string dangling = PathOf(u"dangling.log");
+    const std::u16string hard = PathOf(u"hard.log");
+    const std::u16string fifo = PathOf(u"fifo.log");
+    ASSERT_EQ(symlink(fs::path(target).c_str(), fs::path(link).c_str()), 0);
+    ASSERT_EQ(symlink(fs::path(PathOf(u"made.txt")).c_str(), fs::path(dangling).c_str()), 0);
+    ASSERT_EQ(::link(fs::path(target).c_str(), fs::path(hard).c_str()), 0);
+    ASSERT_EQ(mkfifo(fs::path(fifo).c_str(), 0600), 0);
+
+    for (const FILE_CREATION creation : {FILE_CREATION::APPEND, FILE_CREATION::REPLACE}) {
+        FILE_HANDLE file;
+        EXPECT_EQ(file.Open(link.c_str(), creation), ERR_STOPPED_ON_SYMLINK);
+        EXPECT_EQ(file.Open(dangling.c_str(), creation), ERR_STOPPED_ON_SYMLINK);
+        EXPECT_EQ(file.Open(hard.c_str(), creation), ERR_FILE_HAS_LINKS);
+        EXPECT_EQ(file.Open(fifo.c_str(), creation), ERR_FILE_NOT_REGULAR);
+        EXPECT_EQ(file.Open(u"/dev/null", creation), ERR_FILE_NOT_REGULAR);
+        EXPECT_FALSE(file.IsOpen());
+    }
     FILE_HANDLE file;
-    ASSERT_EQ(file.Open(u"/dev/full", FILE_CREATION::APPEND), ERR_SUCCESS);
-    EXPECT_EQ(file.Write("x", 1), ERR_DISK_FULL);
-    EXPECT_EQ(GetLastErrorCode(), ERR_DISK_FULL);
+    EXPECT_EQ(file.Open(dangling.c_str(), FILE_CREATION::NEW_ONLY), ERR_FILE_EXISTS);
+    EXPECT_EQ(Read(target), "precious");
+    EXPECT_FALSE(fs::exists(fs::path(PathOf(u"made.txt"))));
+}
+
+// A file is written only when it belongs to this account, to root, or to the owner of its folder
+// (who could replace it anyway); what root makes in another account's folder is that account's.
+TEST_F(FilesTest, OnlyFilesOfTrustedOwnersAreWritten) {
+    if (geteuid() != 0) GTEST_SKIP() << "giving files to another account needs root";
+    const std::u16string planted = PathOf(u"planted.log");
+    Create(planted, "someone else's");
+    ASSERT_EQ(chown(fs::path(planted).c_str(), 65534, 65534), 0);
+    FILE_HANDLE file;
+    EXPECT_EQ(file.Open(planted.c_str(), FILE_CREATION::REPLACE), ERR_FILE_OWNER_UNTRUSTED);
+    EXPECT_EQ(Read(planted), "someone else's");
+
+    ASSERT_EQ(chown(Folder.c_str(), 65534, 65534), 0);
+    EXPECT_EQ(file.Open(planted.c_str(), FILE_CREATION::APPEND), ERR_SUCCESS);
+    const std::u16string made = PathOf(u"made.log");
+    ASSERT_EQ(file.Open(made.c_str(), FILE_CREATION::APPEND), ERR_SUCCESS);
+    struct stat info {};
+    ASSERT_EQ(stat(fs::path(made).c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 65534u);
+    EXPECT_EQ(info.st_mode & 0007, 0u) << "a log is for its owner and group only";
+}
+
+// A full file system: the write fails the way a full disk does. A small tmpfs of its own, in a
+// child with a mount namespace of its own, so nothing outside sees it.
+TEST(FilesDeviceTest, WriteToAFullFileSystemReportsDiskFull) {
+    if (geteuid() != 0) GTEST_SKIP() << "mounting a file system needs root";
+    char folder[] = "/tmp/qv_full_XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const pid_t child = test::StartChild([&] {
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return 10;
+        if (mount("tmpfs", folder, "tmpfs", 0, "size=64k") != 0) return 11;
+        FILE_HANDLE file;
+        const std::u16string path = fs::path(std::string(folder) + "/full.log").u16string();
+        if (file.Open(path.c_str(), FILE_CREATION::APPEND) != ERR_SUCCESS) return 1;
+        const std::string block(4096, 'x');
+        for (int i = 0; i < 64; ++i) {
+            const uint32_t code = file.Write(block.data(), static_cast<uint32_t>(block.size()));
+            if (code != ERR_SUCCESS) return code == ERR_DISK_FULL && GetLastErrorCode() == ERR_DISK_FULL ? 0 : 2;
+        }
+        return 3;
+    });
+    const int status = test::WaitChild(child);
+    rmdir(folder);
+    if (status == 10 || status == 11) GTEST_SKIP() << "no mount namespace here";
+    EXPECT_EQ(status, 0);
 }
 #endif
 

@@ -33,6 +33,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -915,35 +916,104 @@ TEST_F(RegistryTest, KeyNamesThatCannotBeFoldersAreRefused) {
     EXPECT_EQ(CreateRegistryKey(std::u16string(256, u'k').c_str()), ERR_INVALID_NAME);
 }
 
-TEST_F(RegistryTest, AnAccountWithoutWriteAccessIsRefused) {
+// A value may be a password: the store is its owner's (and root's) alone. Another account can
+// neither change nor read it, whatever it tries; an owner without write access reads only.
+TEST_F(RegistryTest, AnotherAccountCanNeitherReadNorWriteTheStore) {
+    {
+        REGISTRY_KEY key = OpenKey(TEST_KEY, true);
+        ASSERT_EQ(SetText(key, u"AdPassword", u"s3cret"), ERR_SUCCESS);
+    }
+    struct stat values {};
+    ASSERT_EQ(stat(ValuesFile().c_str(), &values), 0);
+    EXPECT_EQ(values.st_mode & 07777, 0600u);
+    struct stat folder {};
+    ASSERT_EQ(stat(KeyFolder().c_str(), &folder), 0);
+    EXPECT_EQ(folder.st_mode & 07777, 0700u);
+
+    // Even a values file an administrator opened up loses what others could read at the next
+    // write (owner and group keep theirs).
+    ASSERT_EQ(chmod(ValuesFile().c_str(), 0644), 0);
+    {
+        REGISTRY_KEY key = OpenKey(TEST_KEY, true);
+        ASSERT_EQ(SetText(key, u"AdUser", u"CORP\\svc"), ERR_SUCCESS);
+    }
+    ASSERT_EQ(stat(ValuesFile().c_str(), &values), 0);
+    EXPECT_EQ(values.st_mode & 07777, 0640u);
+    ASSERT_EQ(chmod(ValuesFile().c_str(), 0600), 0);
+
+    ASSERT_EQ(chmod(Root.Path().c_str(), 0755), 0);
+    if (geteuid() == 0) {
+        // Root may do anything, so the other account is a child as nobody.
+        const std::string file = ValuesFile();
+        const pid_t child = test::StartChild([&] {
+            if (setgid(65534) != 0 || setuid(65534) != 0) return 10;
+            REGISTRY_KEY key;
+            if (key.Open(TEST_KEY, true) != ERR_ACCESS_DENIED) return 1;
+            if (key.Open(TEST_KEY, false) != ERR_ACCESS_DENIED) return 2;
+            if (CreateRegistryKey(u"SOFTWARE\\Tarnwell Systems\\QuorvaneTest\\New") != ERR_ACCESS_DENIED) return 3;
+            if (open(file.c_str(), O_RDONLY) >= 0 || errno != EACCES) return 4;
+            return 0;
+        });
+        EXPECT_EQ(test::WaitChild(child), 0);
+    } else {
+        ASSERT_EQ(chmod(KeyFolder().c_str(), 0500), 0);
+        REGISTRY_KEY key;
+        EXPECT_EQ(key.Open(TEST_KEY, true), ERR_ACCESS_DENIED);
+        EXPECT_EQ(GetLastErrorCode(), ERR_ACCESS_DENIED);
+        ASSERT_EQ(key.Open(TEST_KEY, false), ERR_SUCCESS);
+        EXPECT_EQ(Query(key, u"AdPassword"), TextBytes(u"s3cret"));
+        chmod(KeyFolder().c_str(), 0700);
+    }
+}
+
+// Whoever owns the store (the service's account) may plant links in it; a write by root (qvreg,
+// configure mode) is never led out of it, and what the links point to stays as it was.
+TEST_F(RegistryTest, LinksPlantedInTheStoreAreNeverFollowed) {
+    const std::string target = Root.Path() + "/target";
+    WriteFileInPlace(target, "precious");
     {
         REGISTRY_KEY key = OpenKey(TEST_KEY, true);
         ASSERT_EQ(SetText(key, u"IdentServer", u"x"), ERR_SUCCESS);
     }
-    ASSERT_EQ(chmod(Root.Path().c_str(), 0755), 0);
-    auto check = [] {
-        REGISTRY_KEY key;
-        if (key.Open(TEST_KEY, true) != ERR_ACCESS_DENIED) return 1;
-        if (GetLastErrorCode() != ERR_ACCESS_DENIED) return 2;
-        if (key.Open(TEST_KEY, false) != ERR_SUCCESS) return 3;
-        uint8_t data[64];
-        uint32_t size = sizeof(data);
-        if (key.QueryValue(u"IdentServer", nullptr, data, &size) != ERR_SUCCESS) return 4;
-        if (CreateRegistryKey(u"SOFTWARE\\Tarnwell Systems\\QuorvaneTest\\New") != ERR_ACCESS_DENIED) return 5;
-        return 0;
-    };
-    if (geteuid() == 0) {
-        // Root may write anywhere, so the check runs as an ordinary account.
-        const pid_t child = test::StartChild([&] {
-            if (setgid(65534) != 0 || setuid(65534) != 0) return 10;
-            return check();
-        });
-        EXPECT_EQ(test::WaitChild(child), 0);
-    } else {
-        ASSERT_EQ(chmod(KeyFolder().c_str(), 0555), 0);
-        EXPECT_EQ(check(), 0);
-        chmod(KeyFolder().c_str(), 0755);
+
+    // The lock file, as a link to a file that does not exist yet (root would create it).
+    const std::string lockFile = KeyFolder() + "/.values.lock";
+    ASSERT_EQ(unlink(lockFile.c_str()), 0);
+    ASSERT_EQ(symlink((Root.Path() + "/created").c_str(), lockFile.c_str()), 0);
+    {
+        REGISTRY_KEY key = OpenKey(TEST_KEY, true);
+        EXPECT_EQ(SetText(key, u"IdentServer", u"y"), ERR_STOPPED_ON_SYMLINK);
     }
+    EXPECT_FALSE(Exists(Root.Path() + "/created"));
+    ASSERT_EQ(unlink(lockFile.c_str()), 0);
+
+    // The values file: neither read through nor written through.
+    ASSERT_EQ(unlink(ValuesFile().c_str()), 0);
+    ASSERT_EQ(symlink(target.c_str(), ValuesFile().c_str()), 0);
+    {
+        REGISTRY_KEY key = OpenKey(TEST_KEY, true);
+        uint32_t code = 0;
+        Query(key, u"IdentServer", nullptr, &code);
+        EXPECT_EQ(code, ERR_STOPPED_ON_SYMLINK);
+        EXPECT_EQ(SetText(key, u"IdentServer", u"y"), ERR_STOPPED_ON_SYMLINK);
+    }
+    EXPECT_EQ(ReadFile(target), "precious");
+    ASSERT_EQ(unlink(ValuesFile().c_str()), 0);
+
+    // A key's folder, and the store's own folders.
+    const std::string elsewhere = Root.Path() + "/elsewhere";
+    ASSERT_EQ(mkdir(elsewhere.c_str(), 0700), 0);
+    ASSERT_EQ(symlink(elsewhere.c_str(), (KeyFolder() + "/Linked").c_str()), 0);
+    REGISTRY_KEY linked;
+    EXPECT_EQ(linked.Open(u"SOFTWARE\\Tarnwell Systems\\QuorvaneTest\\Linked", true), ERR_STOPPED_ON_SYMLINK);
+    EXPECT_EQ(CreateRegistryKey(u"SOFTWARE\\Tarnwell Systems\\QuorvaneTest\\Linked\\Below"), ERR_STOPPED_ON_SYMLINK);
+    const std::string store = Root.Path() + "/registry";
+    ASSERT_EQ(rename(store.c_str(), (Root.Path() + "/moved").c_str()), 0);
+    ASSERT_EQ(symlink((Root.Path() + "/moved").c_str(), store.c_str()), 0);
+    EXPECT_EQ(CreateRegistryKey(TEST_KEY), ERR_STOPPED_ON_SYMLINK);
+    ASSERT_EQ(unlink(store.c_str()), 0);
+    ASSERT_EQ(rename((Root.Path() + "/moved").c_str(), store.c_str()), 0);
+    EXPECT_TRUE(std::filesystem::is_empty(elsewhere));
 }
 
 TEST_F(RegistryTest, DataRootFollowsTheEnvironment) {

@@ -127,8 +127,8 @@ class TLS_CONNECTION {
 public:
     explicit TLS_CONNECTION(bool oneByteAtATime) : OneByteAtATime(oneByteAtATime) {}
 
-    bool Open(const PEER_ADDRESS& peer, const char* hostName) {
-        Session = CreateTlsClientSession(TLS_1_1_AND_1_2, Failure);
+    bool Open(const PEER_ADDRESS& peer, const char* hostName, const std::string& caFile = std::string()) {
+        Session = CreateTlsClientSession(TLS_1_1_AND_1_2, Failure, caFile);
         if (Session == nullptr || !Socket.Connect(peer)) return false;
         std::vector<uint8_t> toSend;
         State = Session->Start(hostName, toSend);
@@ -247,6 +247,51 @@ TEST_F(TlsClientSessionTest, HandshakeDeliversTheSelfSignedCertificateAsUntruste
         EXPECT_EQ(certificate.Status, untrustedRoot.Text());
     }
 #endif
+}
+
+// The peer's certificate file (QV_TLS_TEST_PEER_CERT, a POSIX path: under Wine through Z:).
+std::string PeerCertificateFile() {
+    const char* path = std::getenv("QV_TLS_TEST_PEER_CERT");
+    if (path == nullptr) return std::string();
+#if defined(_WIN32)
+    std::string windowsPath = std::string("Z:") + path;
+    std::replace(windowsPath.begin(), windowsPath.end(), '/', '\\');
+    return windowsPath;
+#else
+    return path;
+#endif
+}
+
+TEST_F(TlsClientSessionTest, ProblemsAreJudgedAgainstTheCaFileByChainAndName) {
+    const std::string caFile = PeerCertificateFile();
+    if (caFile.empty()) GTEST_SKIP() << "QV_TLS_TEST_PEER_CERT is not set";
+    {
+        TLS_CONNECTION connection(false);
+        ASSERT_TRUE(connection.Open(Peer, "localhost", caFile)) << connection.Tls().ErrorText();
+        const TLS_SERVER_CERTIFICATE& certificate = connection.Tls().ServerCertificate();
+        EXPECT_EQ(certificate.Problems, 0u) << certificate.ProblemText << " / " << certificate.Status;
+        EXPECT_TRUE(certificate.Trusted) << certificate.Status;
+        EXPECT_TRUE(certificate.HaveFingerprints);
+        EXPECT_NE(certificate.CertificateSha256, certificate.PublicKeySha256);
+    }
+    {
+        // A host name the certificate does not carry.
+        TLS_CONNECTION connection(false);
+        ASSERT_TRUE(connection.Open(Peer, "elsewhere.test", caFile)) << connection.Tls().ErrorText();
+        EXPECT_EQ(connection.Tls().ServerCertificate().Problems, TLS_PROBLEM_NAME_MISMATCH)
+            << connection.Tls().ServerCertificate().ProblemText;
+        EXPECT_FALSE(connection.Tls().ServerCertificate().Trusted);
+    }
+    {
+        // Without the CA file it chains to nothing the system trusts.
+        TLS_CONNECTION connection(false);
+        ASSERT_TRUE(connection.Open(Peer, "localhost")) << connection.Tls().ErrorText();
+        EXPECT_EQ(connection.Tls().ServerCertificate().Problems, TLS_PROBLEM_UNTRUSTED)
+            << connection.Tls().ServerCertificate().ProblemText;
+    }
+    std::string failure;
+    EXPECT_EQ(CreateTlsClientSession(TLS_1_1_AND_1_2, failure, caFile + ".missing"), nullptr);
+    EXPECT_EQ(failure.rfind("The CA file \"" + caFile + ".missing\" cannot be used: ", 0), 0u) << failure;
 }
 
 TEST_F(TlsClientSessionTest, EchoRoundTripAcrossManyRecords) {

@@ -19,6 +19,7 @@
 #include "platform/wait.h"
 #include "service/command_line.h"
 #include "service/filter_settings.h"
+#include "service/connection_settings.h"
 #include "service/service_host.h"
 #include "service/settings.h"
 #include "support/debug_log.h"
@@ -73,11 +74,11 @@ private:
 class SettingsTest : public testing::Test {
 protected:
     void SetUp() override {
-#if !defined(_WIN32)
-        Root = std::filesystem::temp_directory_path() / ("quorvane-settings-" + std::to_string(::getpid()) + "-" +
-                                                         testing::UnitTest::GetInstance()->current_test_info()->name());
+        Root = std::filesystem::temp_directory_path() / ("quorvane-settings-" + std::to_string(CurrentProcessId()) +
+                                                         "-" + testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::remove_all(Root);
         std::filesystem::create_directories(Root);
+#if !defined(_WIN32)
         ::setenv("QUORVANE_DATA_ROOT", Root.c_str(), 1);
 #endif
         ASSERT_EQ(CreateRegistryKey(KEY), ERR_SUCCESS);
@@ -88,6 +89,8 @@ protected:
             DeleteRegistryValue(Key, name);
         }
         ResetDebugLogForTest(&Log);
+        // A test that turns the log file on writes it here, never into the current folder.
+        SetLogPath(Root.u16string().c_str(), u"Quorvane", LOG_PATH_DEFAULT);
         SetDebugOutputMode(DBGOUT_DEBUGGER | DBGOUT_NO_TIME_STAMP);
         Settings().IdentityServer.Clear();
         Settings().AdServer.Clear();
@@ -99,8 +102,9 @@ protected:
         Key.Close();
 #if !defined(_WIN32)
         ::unsetenv("QUORVANE_DATA_ROOT");
-        std::filesystem::remove_all(Root);
 #endif
+        std::error_code error;
+        std::filesystem::remove_all(Root, error);
     }
 
     std::filesystem::path Root;
@@ -230,7 +234,7 @@ TEST_F(SettingsTest, FilterListsAreStoredReadAndReadAgainOnlyWhenChanged) {
     line.ExcludeNetworks = u"10.9.0.0/16";
     ASSERT_TRUE(LoadSettings(line, Key));
     std::vector<STRING> stored;
-    ASSERT_TRUE(ReadRegistryStrings(Key, u"IgnoreUsers", 1 << 20, stored));
+    ASSERT_TRUE(ReadRegistryStrings(Key, u"IgnoreUsers", stored));
     ASSERT_EQ(stored.size(), 3u);
     EXPECT_EQ(test::Utf8(stored[1]), "CORP\\backup");
     uint32_t type = 0;
@@ -371,6 +375,72 @@ TEST_F(SettingsTest, TheSettingsThreadFollowsTheKeyButNotItsStatistics) {
     EXPECT_TRUE(Log.Contains("1 thread stopped normally in"));
     SettingsKey().Close();
     StatisticsKey().Close();
+}
+
+}  // namespace
+}  // namespace qv
+
+namespace qv {
+namespace {
+
+constexpr const char16_t* CONNECTION_VALUES[] = {u"TlsVerify", u"TlsCaFile", u"TlsPins", u"IdentServerFallback",
+                                                 u"ResendOnReconnect"};
+
+bool WriteStrings(const REGISTRY_KEY& key, const char16_t* name, std::u16string units) {
+    units.push_back(u'\0');  // the list's end
+    return key.SetValue(name, REG_TYPE_MULTI_SZ, units.data(),
+                        static_cast<uint32_t>(units.size() * sizeof(char16_t))) == ERR_SUCCESS;
+}
+
+TEST_F(SettingsTest, ConnectionSettingsSayNothingUnlessSetAndReadMistakesTheSafeWay) {
+    for (const char16_t* name : CONNECTION_VALUES) DeleteRegistryValue(Key, name);
+    ASSERT_TRUE(WriteRegistryString(Key, u"IdentServer", u"id.example"));
+    COMMAND_LINE line;
+    ASSERT_TRUE(LoadSettings(line, Key));
+    for (const char* part : {"TLS", "Tls", "fallback", "Resend"}) EXPECT_FALSE(Log.Contains(part)) << Log.All();
+    CONNECTION_SETTINGS settings = GetConnectionSettings();
+    EXPECT_EQ(settings.Trust.Verify, TLS_VERIFY_NONE);
+    EXPECT_TRUE(settings.Fallbacks.empty());
+    EXPECT_FALSE(settings.ResendOnReconnect);
+
+    // An unknown mode still verifies; a pin that is no fingerprint is left out with its line.
+    ASSERT_TRUE(WriteRegistryDword(Key, u"IdentProtocol", 2));
+    ASSERT_TRUE(WriteRegistryDword(Key, u"TlsVerify", 7));
+    const std::u16string pin(64, u'a');
+    ASSERT_TRUE(WriteStrings(Key, u"TlsPins", pin + u'\0' + u"nonsense"));
+    ASSERT_TRUE(WriteStrings(Key, u"IdentServerFallback", std::u16string(u"b.example") + u'\0' + u"c.example"));
+    ASSERT_TRUE(WriteRegistryDword(Key, u"ResendOnReconnect", 1));
+    ASSERT_TRUE(LoadSettings(line, Key));
+    EXPECT_TRUE(Log.Contains("TlsVerify = 7 is not 0, 1 or 2; certificates are verified as with 1"));
+    EXPECT_TRUE(Log.Contains("TLS certificate verification = 1 (a trusted chain that names the server)"));
+    EXPECT_TRUE(Log.Contains("TlsPins: \"nonsense\" is not a SHA-256 fingerprint (64 hexadecimal digits); it is "
+                             "left out"));
+    EXPECT_TRUE(Log.Contains("TLS pins = 1"));
+    EXPECT_TRUE(Log.Contains("Identity server fallbacks = \"b.example\", \"c.example\""));
+    EXPECT_TRUE(Log.Contains("Resend live logons on reconnect = yes"));
+    EXPECT_TRUE(Log.Contains("TlsVerify = 1 has no effect: IdentProtocol = TCP sends reports unencrypted and "
+                             "unverified"));
+    settings = GetConnectionSettings();
+    EXPECT_EQ(settings.Trust.Verify, TLS_VERIFY_CHAIN);
+    EXPECT_EQ(settings.Trust.Pins.size(), 1u);
+    EXPECT_EQ(settings.Fallbacks.size(), 2u);
+    EXPECT_TRUE(settings.ResendOnReconnect);
+
+    // A reload says what changed, and only then.
+    ASSERT_TRUE(WriteRegistryDword(Key, u"TlsVerify", 2));
+    ASSERT_TRUE(DeleteRegistryValue(Key, u"IdentServerFallback"));
+    ReloadSettings(line, Key);
+    EXPECT_TRUE(Log.Contains("TLS certificate verification changed to 2 (a pinned certificate or public key)"));
+    EXPECT_TRUE(Log.Contains("Identity server fallbacks changed to none"));
+    EXPECT_EQ(GetConnectionSettings().Trust.Verify, TLS_VERIFY_PIN);
+    ReloadSettings(line, Key);
+    EXPECT_EQ(Log.Count("changed to"), 2u);
+    EXPECT_EQ(Log.Count("TlsPins: \"nonsense\""), 2u) << "said at load and with the change, not at every reload";
+
+    for (const char16_t* name : CONNECTION_VALUES) DeleteRegistryValue(Key, name);
+    DeleteRegistryValue(Key, u"IdentProtocol");
+    ReloadSettings(line, Key);
+    EXPECT_EQ(GetConnectionSettings().Trust.Verify, TLS_VERIFY_NONE);
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -246,15 +248,26 @@ TEST_F(DebugLogTest, AFailedWriteIsReported) {
 }
 
 #if !defined(_WIN32)
-// A real device that is always full.
-TEST_F(DebugLogTest, AFullDeviceIsReported) {
-    SetLogPath(u"/dev/", u"full", u"");  // whether a probe file can be made in /dev depends on the user
-    Environment.TakeDebugger();
-    SetDebugOutputMode(DBGOUT_LOG | DBGOUT_NO_TIME_STAMP);
+// Nothing but a regular file of a trusted owner is ever the log: a device, or a link another
+// account left under the log's name, is refused with one clear line each time, and the link's
+// target stays as it was.
+TEST_F(DebugLogTest, ADeviceOrALinkInTheLogsPlaceIsRefused) {
+    const fs::path target = Folder / "target.txt";
+    std::ofstream(target) << "precious";
+    fs::create_symlink(target, Folder / "Quorvane.log");
+    SetDebugOutputMode(DBGOUT_LOG | DBGOUT_OVERWRITE | DBGOUT_NO_TIME_STAMP);
     DebugLog(u"abc");
     EXPECT_EQ(Environment.TakeDebugger(),
-              LINES{PrefixPart() + "Unable to write " + std::to_string(PrefixPart().size() + 5) +
-                    " bytes to log file. There is not enough space on the disk. Error code = 112.\n\n"});
+              LINES{PrefixPart() + "Unable to create log file \"" + Utf8Path(u"Quorvane.log") +
+                    "\". The create operation stopped after reaching a symbolic link. Error code = 681.\n    \n\n"});
+    std::ifstream in(target);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), "precious");
+
+    SetLogPath(u"/dev/", u"full", u"");
+    DebugLog(u"abc");
+    EXPECT_EQ(Environment.TakeDebugger(),
+              LINES{PrefixPart() + "Unable to create log file \"/dev/full\". The file is not a regular file, so it is "
+                                   "not used. Error code = 536870913.\n    \n\n"});
 }
 #endif
 

@@ -13,7 +13,7 @@ namespace {
 class CONNECTION {
 public:
     CONNECTION(SERVER_STATE& state, SOCKET_HANDLE socket, SSL_CTX* tls, const std::string& client)
-        : State(state), Channel(std::move(socket), tls, state.Stopping), Client(client),
+        : State(state), Channel(std::move(socket), tls, state.EndConnections), Client(client),
           Transport(tls ? "tls" : "plain")
     {
     }
@@ -45,7 +45,7 @@ private:
             const READ_RESULT result =
                 Channel.Read(buffer.data(), buffer.size(), received, problem, State.Options.Misbehave.ResetIdleMs);
             if (result == READ_RESULT::STOPPING)
-                return "closed: server stopping";
+                return State.Stopping.load() ? "closed: server stopping" : "closed: server going down";
             if (result == READ_RESULT::IDLE) {
                 Channel.Reset();
                 return "reset after " + std::to_string(State.Options.Misbehave.ResetIdleMs) + " ms idle";
@@ -122,7 +122,7 @@ private:
         CheckLimit(report.Sequence);
         if (delivered && plan.CloseAfterAnswerMs) {
             // Requests that arrive meanwhile are never answered.
-            SleepUnlessStopping(*plan.CloseAfterAnswerMs, State.Stopping);
+            SleepUnlessStopping(*plan.CloseAfterAnswerMs, State.EndConnections);
             State.Output.Note("closing the connection from " + Client + " after answering request #" +
                               std::to_string(report.Sequence));
             Channel.Close();
@@ -156,7 +156,7 @@ private:
         shape.Status = State.Options.Status;
         const bool spoil = misbehave.Spoils();
         if (spoil) {
-            if (misbehave.DelayMs != 0 && !SleepUnlessStopping(misbehave.DelayMs, State.Stopping))
+            if (misbehave.DelayMs != 0 && !SleepUnlessStopping(misbehave.DelayMs, State.EndConnections))
                 return false;
             if (misbehave.Drop) {
                 State.Output.Note("dropping the connection from " + Client + " instead of answering request #" +
@@ -174,7 +174,7 @@ private:
         if (spoil && misbehave.SplitResponseMs && response.size() > 1) {
             const size_t half = response.size() / 2;
             sent = Channel.WriteAll({response.data(), half}, problem) &&
-                   SleepUnlessStopping(*misbehave.SplitResponseMs, State.Stopping) &&
+                   SleepUnlessStopping(*misbehave.SplitResponseMs, State.EndConnections) &&
                    Channel.WriteAll({response.data() + half, response.size() - half}, problem);
         } else {
             sent = Channel.WriteAll(response, problem);

@@ -23,6 +23,8 @@ struct SERVER_STATE {
     std::atomic<uint64_t> RequestsReceived{0};
     std::atomic<uint64_t> Connections{0};
     std::atomic<bool> Stopping{false};
+    // Every connection ends as soon as it looks: the server stops or goes down (--down-file).
+    std::atomic<bool> EndConnections{false};
     // Called once the request limit (--count) was reached and its last request handled.
     std::function<void()> LimitReached;
 };

@@ -12,6 +12,7 @@ namespace qv::identity_server {
 namespace {
 
 constexpr int REAP_INTERVAL_MS = 500;
+constexpr int DOWN_FILE_INTERVAL_MS = 100;
 
 }  // namespace
 
@@ -23,6 +24,7 @@ IDENTITY_SERVER::IDENTITY_SERVER(const SERVER_OPTIONS& options) : Options(option
 IDENTITY_SERVER::~IDENTITY_SERVER()
 {
     State.Stopping = true;
+    State.EndConnections = true;
     for (CONNECTION_THREAD& connection : Connections)
         connection.Thread.join();
 }
@@ -45,12 +47,53 @@ bool IDENTITY_SERVER::Start(std::string& problem)
             return false;
         if (!Options.WriteCertFile.empty() && !WriteCertificate(TlsContext.get(), Options.WriteCertFile, problem))
             return false;
-        if (!OpenListener(Options.Address, Options.TlsPort, TlsListener, problem))
-            return false;
     }
-    if (Options.PlainPort != 0 && !OpenListener(Options.Address, Options.PlainPort, PlainListener, problem))
+    // Down from the start: the listeners open once the file is gone.
+    Down = !Options.DownFile.empty() && access(Options.DownFile.c_str(), F_OK) == 0;
+    if (!Down && !OpenListeners(problem))
         return false;
     return WriteReadyFile(problem);
+}
+
+bool IDENTITY_SERVER::OpenListeners(std::string& problem)
+{
+    if (Options.TlsPort != 0 && !OpenListener(Options.Address, Options.TlsPort, TlsListener, problem))
+        return false;
+    return Options.PlainPort == 0 || OpenListener(Options.Address, Options.PlainPort, PlainListener, problem);
+}
+
+void IDENTITY_SERVER::EndAllConnections()
+{
+    State.EndConnections = true;
+    for (CONNECTION_THREAD& connection : Connections)
+        connection.Thread.join();
+    Connections.clear();
+    State.EndConnections = State.Stopping.load();
+}
+
+void IDENTITY_SERVER::FollowDownFile()
+{
+    const bool down = access(Options.DownFile.c_str(), F_OK) == 0;
+    if (down == Down)
+        return;
+    if (down) {
+        PlainListener = SOCKET_HANDLE();
+        TlsListener = SOCKET_HANDLE();
+        EndAllConnections();
+        Down = true;
+        Output.Note("down while " + Options.DownFile + " exists: listeners closed, connections ended");
+        return;
+    }
+    std::string problem;
+    if (!OpenListeners(problem)) {
+        // Tried again at the next look; the port may still be held for a moment.
+        PlainListener = SOCKET_HANDLE();
+        TlsListener = SOCKET_HANDLE();
+        Output.Note("cannot come back up yet: " + problem);
+        return;
+    }
+    Down = false;
+    Output.Note("up again: " + Options.DownFile + " is gone");
 }
 
 bool IDENTITY_SERVER::WriteReadyFile(std::string& problem) const
@@ -117,9 +160,11 @@ void IDENTITY_SERVER::ReapFinishedThreads()
 void IDENTITY_SERVER::Run()
 {
     while (!State.Stopping.load()) {
+        if (!Options.DownFile.empty())
+            FollowDownFile();
         pollfd entries[3] = {{WakeRead.Get(), POLLIN, 0}, {PlainListener.Get(), POLLIN, 0},
                              {TlsListener.Get(), POLLIN, 0}};  // a negative descriptor is skipped
-        const int ready = poll(entries, 3, REAP_INTERVAL_MS);
+        const int ready = poll(entries, 3, Options.DownFile.empty() ? REAP_INTERVAL_MS : DOWN_FILE_INTERVAL_MS);
         if (ready < 0 && errno != EINTR) {
             Output.Note(std::string("poll: ") + std::strerror(errno));
             break;
@@ -133,9 +178,7 @@ void IDENTITY_SERVER::Run()
         ReapFinishedThreads();
     }
     State.Stopping = true;
-    for (CONNECTION_THREAD& connection : Connections)
-        connection.Thread.join();
-    Connections.clear();
+    EndAllConnections();
 }
 
 }  // namespace qv::identity_server

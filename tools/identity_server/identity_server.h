@@ -37,6 +37,11 @@ private:
 
     void AcceptFrom(const SOCKET_HANDLE& listener, bool tls);
     void ReapFinishedThreads();
+    void EndAllConnections();
+    // --down-file: closes the listeners and ends every connection while the file exists,
+    // opens the listeners again once it is gone.
+    void FollowDownFile();
+    bool OpenListeners(std::string& problem);
     bool WriteReadyFile(std::string& problem) const;
 
     const SERVER_OPTIONS& Options;
@@ -48,6 +53,7 @@ private:
     SOCKET_HANDLE WakeRead;
     SOCKET_HANDLE WakeWrite;
     std::list<CONNECTION_THREAD> Connections;
+    bool Down = false;
 };
 
 }  // namespace qv::identity_server

@@ -142,6 +142,8 @@ bool ParseOne(ARGUMENT_CURSOR& cursor, SERVER_OPTIONS& options, std::string& pro
         return cursor.Value(options.RecordFile, problem);
     if (name == "--ready-file")
         return cursor.Value(options.ReadyFile, problem);
+    if (name == "--down-file")
+        return cursor.Value(options.DownFile, problem);
     if (name == "--count")
         return cursor.Number(options.Count, problem);
     if (name == "--delay-ms")
@@ -249,6 +251,8 @@ const char* UsageText()
            "  --close-after-answer MS close the connection MS ms after answering\n"
            "  --per-connection        number requests within each connection for the rules above\n"
            "  --reset-idle MS         reset (TCP RST) every connection idle for MS ms\n"
+           "  --down-file FILE        while FILE exists the server is down: no listeners (connections\n"
+           "                          are refused) and every connection ended; up again once it is gone\n"
            "  --chaos SEED            at random, answer 4% of requests late, drop the connection\n"
            "                          instead of answering 3% and close it after answering 3%\n"
            "  --chaos-late-ms MS      how late a late answer comes (default 2500)\n"

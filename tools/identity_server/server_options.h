@@ -48,6 +48,7 @@ struct SERVER_OPTIONS {
     bool Print = false;
     std::string RecordFile;
     std::string ReadyFile;
+    std::string DownFile;  // while it exists the server is down (fault tests of failover)
     uint64_t Count = 0;  // 0: run until a signal
     MISBEHAVIOUR Misbehave;
     // Soak testing: each request at random answered late, dropped or followed by a close.

@@ -41,6 +41,21 @@ void ExtendHead(int fd, FILE_PLACE& place) {
     place.HeadHash = HeadHash(std::string_view(head, wanted));
 }
 
+// Opened for reading only when it is a regular file (a FIFO planted beside the log must not
+// block the open).
+FILE_DESCRIPTOR OpenRegular(const std::string& path) {
+    FILE_DESCRIPTOR file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    struct stat status {};
+    if (file.IsValid() && (::fstat(file.Get(), &status) != 0 || !S_ISREG(status.st_mode))) file.Reset();
+    return file;
+}
+
+std::string Duration(std::chrono::milliseconds duration) {
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(duration).count();
+    if (seconds > 0 && seconds % 60 == 0) return std::to_string(seconds / 60) + " minutes";
+    return std::to_string(seconds) + " seconds";
+}
+
 std::string Describe(const std::string& name, uint64_t offset) { return name + " at offset " + std::to_string(offset); }
 
 }  // namespace
@@ -64,110 +79,137 @@ bool HeadMatches(int fd, const FILE_PLACE& place) {
 }
 
 AUDIT_FOLLOWER::AUDIT_FOLLOWER(std::string path, AUDIT_LINE_SINK& sink, NOTE note,
-                               std::chrono::milliseconds rotationGrace)
-    : LogPath(std::move(path)), Sink(sink), Note(std::move(note)), RotationGrace(rotationGrace), Buffer(CHUNK) {
+                               std::chrono::milliseconds rotatedQuiet)
+    : LogPath(std::move(path)), Sink(sink), Note(std::move(note)), RotatedQuiet(rotatedQuiet), Buffer(CHUNK) {
     const size_t slash = LogPath.rfind('/');
     Folder = slash == std::string::npos ? "." : slash == 0 ? "/" : LogPath.substr(0, slash);
     BaseName = slash == std::string::npos ? LogPath : LogPath.substr(slash + 1);
 }
 
-bool AUDIT_FOLLOWER::OpenCurrent(FILE_DESCRIPTOR& file, FILE_PLACE& place) const {
-    file.Reset(::open(LogPath.c_str(), O_RDONLY | O_CLOEXEC));
+// A slot without a file has an all-zero place.
+AUDIT_PLACES AUDIT_FOLLOWER::Places() const {
+    AUDIT_PLACES places;
+    places.Log = Log.Place;
+    places.HasRotated = Rotated.Place.Inode != 0;
+    if (places.HasRotated) places.Rotated = Rotated.Place;
+    return places;
+}
+
+bool AUDIT_FOLLOWER::OpenCurrent(FOLLOWED& followed) const {
+    FILE_DESCRIPTOR file = OpenRegular(LogPath);
     struct stat status {};
-    if (!file.IsValid() || ::fstat(file.Get(), &status) != 0 || !S_ISREG(status.st_mode)) {
-        file.Reset();
-        return false;
-    }
-    place = PlaceOf(status);
+    if (!file.IsValid() || ::fstat(file.Get(), &status) != 0) return false;
+    followed.File = std::move(file);
+    followed.Place = PlaceOf(status);
+    followed.SkippingLongLine = false;
     return true;
 }
 
-bool AUDIT_FOLLOWER::Start(const AUDIT_POSITION& saved, bool fromStart) {
-    FILE_DESCRIPTOR current;
-    FILE_PLACE currentPlace;
-    const bool haveCurrent = OpenCurrent(current, currentPlace);
-    if (!saved.Known) {
-        if (!haveCurrent) return true;  // everything the file will hold is new
-        File = std::move(current);
-        Place = currentPlace;
-        if (!fromStart) {
-            // From the end of the last complete line: a line being written is the first one taken.
-            struct stat status {};
-            ::fstat(File.Get(), &status);
-            const uint64_t size = static_cast<uint64_t>(status.st_size);
-            const uint64_t tail = std::min<uint64_t>(size, CHUNK);
-            const ssize_t got = ReadAt(File.Get(), Buffer.data(), tail, size - tail);
-            const void* newline = got > 0 ? ::memrchr(Buffer.data(), '\n', static_cast<size_t>(got)) : nullptr;
-            Place.Offset = newline == nullptr ? (got > 0 && tail == CHUNK ? size : 0)
-                                              : size - tail + (static_cast<const char*>(newline) - Buffer.data()) + 1;
-            SkippingLongLine = newline == nullptr && Place.Offset == size && size > 0;
-            ExtendHead(File.Get(), Place);
-        }
-        return Sink.Take(LogPath, {}, Place);
-    }
-
-    Place = saved.Place;
-    if (haveCurrent && Place.SameFile(currentPlace)) {
-        struct stat status {};
-        if (::fstat(current.Get(), &status) == 0 && static_cast<uint64_t>(status.st_size) >= Place.Offset &&
-            HeadMatches(current.Get(), Place)) {
-            File = std::move(current);
-            return true;
-        }
-    }
-    // The log holds another file than the one we were reading: that one was rotated while we
-    // were away.
-    if (!TakeRestOfRotated(Place, "was rotated while qvsamba was stopped")) return false;
-    if (!haveCurrent) return true;
-    File = std::move(current);
-    Place = currentPlace;
-    return Sink.Take(LogPath, {}, Place);
-}
-
-// The file we were reading at 'place' lives on under another name beside the log (renamed, or
-// copied before the log was truncated): what it holds after 'place' is read to its end.
-bool AUDIT_FOLLOWER::TakeRestOfRotated(const FILE_PLACE& place, const char* why) {
-    if (place.Offset == 0) return true;  // nothing was read from it, so any file is a new one
+// A file beside the log whose name starts with the log's: 'place's own file (renamed), or when
+// not 'sameFile' a copy of it (another file with the same first bytes). Either holds at least
+// what was read from it.
+bool AUDIT_FOLLOWER::FindBeside(const FILE_PLACE& place, bool sameFile, FOLLOWED& found, std::string& name) const {
+    if (!sameFile && place.HeadLength == 0) return false;  // nothing to know a copy by
     const std::unique_ptr<DIR, int (*)(DIR*)> directory(::opendir(Folder.c_str()), ::closedir);
-    std::string found;
-    FILE_DESCRIPTOR foundFile;
-    FILE_PLACE foundPlace;
     for (dirent* entry = directory ? ::readdir(directory.get()) : nullptr; entry != nullptr;
          entry = ::readdir(directory.get())) {
-        const std::string name = entry->d_name;
-        if (name.size() <= BaseName.size() || name.compare(0, BaseName.size(), BaseName) != 0) continue;
-        const std::string path = Folder + "/" + name;
-        FILE_DESCRIPTOR candidate(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        const std::string_view candidate(entry->d_name);
+        if (candidate.size() <= BaseName.size() || !candidate.starts_with(BaseName)) continue;
+        const std::string path = Folder + "/" + std::string(candidate);
+        FILE_DESCRIPTOR file = OpenRegular(path);
         struct stat status {};
-        if (!candidate.IsValid() || ::fstat(candidate.Get(), &status) != 0 || !S_ISREG(status.st_mode) ||
-            static_cast<uint64_t>(status.st_size) < place.Offset || !HeadMatches(candidate.Get(), place)) {
+        if (!file.IsValid() || ::fstat(file.Get(), &status) != 0 || place.SameFile(PlaceOf(status)) != sameFile ||
+            static_cast<uint64_t>(status.st_size) < place.Offset || !HeadMatches(file.Get(), place)) {
             continue;
         }
-        // The renamed file itself beats a copy of it.
-        const bool renamed = place.SameFile(PlaceOf(status));
-        if (found.empty() || renamed) {
-            found = path;
-            foundFile = std::move(candidate);
-            foundPlace = place;
-            foundPlace.Device = status.st_dev;
-            foundPlace.Inode = status.st_ino;
-            if (renamed) break;
-        }
+        found.File = std::move(file);
+        found.Place = place;
+        found.Place.Device = status.st_dev;
+        found.Place.Inode = status.st_ino;
+        found.SkippingLongLine = false;
+        name = path;
+        return true;
     }
-    if (found.empty()) {
+    return false;
+}
+
+// The file last read at 'place' is gone, but a copy of it may be beside the log (logrotate's
+// copytruncate): what the copy holds after 'place' is read to its end, in the slot 'into'.
+bool AUDIT_FOLLOWER::ReadRestOfCopy(FILE_PLACE place, const std::string& why, FOLLOWED& into) {
+    into = FOLLOWED();
+    if (place.Offset == 0) return true;  // nothing was read from it, so any file is a new one
+    std::string name;
+    if (!FindBeside(place, false, into, name)) {
         Note("The audit log " + LogPath + " " + why + ", and the file it was read from (" +
              std::to_string(place.Offset) + " bytes in) is no longer beside it; whatever it held after that is lost");
         return true;
     }
-    Note("The audit log " + LogPath + " " + why + "; reading the rest of " + found + " from offset " +
+    Note("The audit log " + LogPath + " " + why + "; reading the rest of " + name + " from offset " +
          std::to_string(place.Offset));
-    SkippingLongLine = false;
-    return ReadLines(foundFile.Get(), found, foundPlace, true);
+    if (!ReadLines(into, name, true)) return false;
+    into = FOLLOWED();
+    return true;
 }
 
-bool AUDIT_FOLLOWER::ReadLines(int fd, const std::string& name, FILE_PLACE& place, bool finished) {
+bool AUDIT_FOLLOWER::TakeMove() { return Places() == Sink.Taken() || Sink.Take(LogPath, {}, Places()); }
+
+bool AUDIT_FOLLOWER::Start(const AUDIT_POSITION& saved, bool fromStart) {
+    Log = FOLLOWED();
+    Rotated = FOLLOWED();
+    RotatedName.clear();
+    if (!saved.Known) {
+        if (!OpenCurrent(Log)) return true;  // everything the file will hold is new
+        if (!fromStart) {
+            // From the end of the last complete line: a line being written is the first one taken.
+            struct stat status {};
+            ::fstat(Log.File.Get(), &status);
+            const uint64_t size = static_cast<uint64_t>(status.st_size);
+            const uint64_t tail = std::min<uint64_t>(size, CHUNK);
+            const ssize_t got = ReadAt(Log.File.Get(), Buffer.data(), tail, size - tail);
+            const void* newline = got > 0 ? ::memrchr(Buffer.data(), '\n', static_cast<size_t>(got)) : nullptr;
+            Log.Place.Offset = newline == nullptr ? (got > 0 && tail == CHUNK ? size : 0)
+                                                  : size - tail + (static_cast<const char*>(newline) - Buffer.data()) + 1;
+            Log.SkippingLongLine = newline == nullptr && Log.Place.Offset == size && size > 0;
+            ExtendHead(Log.File.Get(), Log.Place);
+        }
+        return TakeMove();
+    }
+
+    // Each file where it is now: the log's under the log's name (the first poll sees whether it
+    // was truncated meanwhile) or renamed beside it, the renamed one beside the log.
+    Log.Place = saved.Places.Log;
+    if (saved.Places.HasRotated) Rotated.Place = saved.Places.Rotated;
+    FOLLOWED current;
+    std::string name;
+    if (OpenCurrent(current) && current.Place.SameFile(Log.Place)) {
+        Log.File = std::move(current.File);
+    } else if (Log.Place.Inode != 0) {
+        FindBeside(Log.Place, true, Log, name);
+    }
+    if (Rotated.Place.Inode != 0 && FindBeside(Rotated.Place, true, Rotated, name)) WatchRotated(name);
+    // Where only a copy is left, its rest is read now, the older file first.
+    const char* why = "was rotated while qvsamba was stopped";
+    if (Rotated.Place.Inode != 0 && !Rotated.IsOpen() && !ReadRestOfCopy(Rotated.Place, why, Rotated)) return false;
+    if (!Log.IsOpen() && !ReadRestOfCopy(Log.Place, why, Log)) return false;
+    return TakeMove();
+}
+
+bool AUDIT_FOLLOWER::ReadLines(FOLLOWED& followed, const std::string& name, bool finished) {
+    const bool rotated = &followed == &Rotated;
+    const int fd = followed.File.Get();
+    // The sink may be further on in this file than we are (the same file: its inode, and what
+    // it took is still there).
+    const AUDIT_PLACES& taken = Sink.Taken();
+    for (const FILE_PLACE& place : {taken.Log, taken.Rotated}) {
+        struct stat status {};
+        if (place.SameFile(followed.Place) && place.Offset > followed.Place.Offset && ::fstat(fd, &status) == 0 &&
+            static_cast<uint64_t>(status.st_size) >= place.Offset && HeadMatches(fd, place)) {
+            followed.Place = place;
+            followed.SkippingLongLine = false;
+        }
+    }
     for (;;) {
-        const ssize_t got = ReadAt(fd, Buffer.data(), CHUNK, place.Offset);
+        const ssize_t got = ReadAt(fd, Buffer.data(), CHUNK, followed.Place.Offset);
         if (got < 0) {
             Note("Cannot read " + name + ": " + std::strerror(errno));
             return false;
@@ -175,10 +217,10 @@ bool AUDIT_FOLLOWER::ReadLines(int fd, const std::string& name, FILE_PLACE& plac
         const size_t size = static_cast<size_t>(got);
         if (size == 0) return true;
         size_t start = 0;
-        if (SkippingLongLine) {
+        if (followed.SkippingLongLine) {
             const char* end = static_cast<const char*>(std::memchr(Buffer.data(), '\n', size));
             start = end == nullptr ? size : static_cast<size_t>(end - Buffer.data()) + 1;
-            SkippingLongLine = end == nullptr;
+            followed.SkippingLongLine = end == nullptr;
         }
         Lines.clear();
         for (size_t at = start; at < size;) {
@@ -186,83 +228,134 @@ bool AUDIT_FOLLOWER::ReadLines(int fd, const std::string& name, FILE_PLACE& plac
             if (end == nullptr) break;
             size_t length = static_cast<size_t>(end - (Buffer.data() + at));
             if (length > 0 && Buffer[at + length - 1] == '\r') --length;
-            Lines.push_back({std::string_view(Buffer.data() + at, length), place.Offset + at});
+            Lines.push_back({std::string_view(Buffer.data() + at, length), followed.Place.Offset + at});
             at = static_cast<size_t>(end - Buffer.data()) + 1;
             start = at;
         }
         const bool partial = start < size;
         if (partial && start == 0 && size == CHUNK) {
-            Note("Skipping a line longer than " + std::to_string(CHUNK) + " bytes in " + Describe(name, place.Offset));
-            SkippingLongLine = true;
+            Note("Skipping a line longer than " + std::to_string(CHUNK) + " bytes in " +
+                 Describe(name, followed.Place.Offset));
+            followed.SkippingLongLine = true;
             start = size;
         } else if (partial && finished && size < CHUNK) {
             // The file will not grow any more: its last line stays incomplete.
-            Note("Skipping an incomplete last line in " + Describe(name, place.Offset + start));
+            Note("Skipping an incomplete last line in " + Describe(name, followed.Place.Offset + start));
             start = size;
         }
         if (start == 0) return true;  // only the beginning of a line so far
-        FILE_PLACE after = place;
-        after.Offset += start;
-        ExtendHead(fd, after);
+        FILE_PLACE next = followed.Place;
+        next.Offset += start;
+        ExtendHead(fd, next);
+        AUDIT_PLACES after = Places();
+        (rotated ? after.Rotated : after.Log) = next;
         if (!Sink.Take(name, Lines, after)) return false;
-        place = after;
+        followed.Place = next;
         if (start < size && size < CHUNK) return true;  // the rest is a line still being written
     }
 }
 
-bool AUDIT_FOLLOWER::CurrentIsAnotherFile() const {
+// Truncated in place (copy and truncate), or rewritten under the same inode: what had not been
+// read yet is in the copy beside it, and the log is read again from its start.
+bool AUDIT_FOLLOWER::CheckTruncated() {
     struct stat status {};
-    return ::stat(LogPath.c_str(), &status) == 0 && !Place.SameFile(PlaceOf(status));
-}
-
-bool AUDIT_FOLLOWER::SwitchToCurrent() {
-    FILE_DESCRIPTOR current;
-    FILE_PLACE currentPlace;
-    RotationSeen = false;
-    SkippingLongLine = false;
-    if (!OpenCurrent(current, currentPlace)) {
-        File.Reset();
+    if (!Log.IsOpen() || ::fstat(Log.File.Get(), &status) != 0 ||
+        (static_cast<uint64_t>(status.st_size) >= Log.Place.Offset && HeadMatches(Log.File.Get(), Log.Place))) {
         return true;
     }
-    if (!Sink.Take(LogPath, {}, currentPlace)) return false;
-    File = std::move(current);
-    Place = currentPlace;
-    return true;
+    FOLLOWED truncated = std::move(Log);
+    if (!ReadRestOfCopy(truncated.Place, "was truncated", Log)) {
+        Log = std::move(truncated);  // the copy is found again, and read on from where the sink took it
+        return false;
+    }
+    Log = std::move(truncated);
+    Log.Place = PlaceOf(status);
+    Log.SkippingLongLine = false;
+    return TakeMove();
+}
+
+bool AUDIT_FOLLOWER::LogMoved() const {
+    struct stat status {};
+    return ::stat(LogPath.c_str(), &status) != 0 || !Log.Place.SameFile(PlaceOf(status));
+}
+
+std::string AUDIT_FOLLOWER::RotatedLabel() const {
+    return RotatedName.empty() ? "the file renamed away from " + LogPath : RotatedName;
+}
+
+void AUDIT_FOLLOWER::WatchRotated(const std::string& name) {
+    RotatedName = name;
+    struct stat status {};
+    RotatedSize = ::fstat(Rotated.File.Get(), &status) == 0 ? static_cast<uint64_t>(status.st_size) : 0;
+    RotatedChanged = std::chrono::steady_clock::now();
+}
+
+// Why nobody will write the renamed file any more ("" while somebody may).
+std::string AUDIT_FOLLOWER::RotatedIsDone() {
+    struct stat status {};
+    if (::fstat(Rotated.File.Get(), &status) != 0 || status.st_nlink == 0) return "it was deleted";
+    struct stat named {};
+    if (!RotatedName.empty() && (::stat(RotatedName.c_str(), &named) != 0 || !Rotated.Place.SameFile(PlaceOf(named)))) {
+        return "it was renamed again";
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (static_cast<uint64_t>(status.st_size) != RotatedSize) {
+        RotatedSize = static_cast<uint64_t>(status.st_size);
+        RotatedChanged = now;
+        return {};
+    }
+    if (now - RotatedChanged < RotatedQuiet) return {};
+    return "it has been quiet for " + Duration(RotatedQuiet);
+}
+
+bool AUDIT_FOLLOWER::FinishRotated(const std::string& why) {
+    if (!ReadLines(Rotated, RotatedLabel(), true)) return false;
+    Note("Done with " + RotatedLabel() + ": " + why);
+    Rotated = FOLLOWED();
+    RotatedName.clear();
+    return TakeMove();
+}
+
+// The log's name holds another file than the one we read, or none.
+bool AUDIT_FOLLOWER::FollowNewLog() {
+    if (Log.IsOpen()) {
+        struct stat status {};
+        if (::fstat(Log.File.Get(), &status) == 0 && status.st_nlink == 0) {
+            // Deleted, or replaced by another file in one step: nobody can open it any more.
+            if (!ReadLines(Log, LogPath, true)) return false;
+            Log = FOLLOWED();
+        } else {
+            // Renamed away: its writers may not have reopened the log yet. A second rotation
+            // ends the first.
+            if (Rotated.IsOpen() && !FinishRotated("the log was rotated again")) return false;
+            Rotated = std::move(Log);
+            Log = FOLLOWED();
+            std::string name;
+            FOLLOWED found;
+            FindBeside(Rotated.Place, true, found, name);
+            WatchRotated(name);
+            Note("The audit log " + LogPath + " was renamed" + (name.empty() ? " out of its folder" : " to " + name) +
+                 "; reading it on as well until it has been quiet for " + Duration(RotatedQuiet) +
+                 ", or is renamed again or deleted");
+        }
+    }
+    OpenCurrent(Log);
+    if (!TakeMove()) return false;
+    return !Log.IsOpen() || ReadLines(Log, LogPath, false);
 }
 
 bool AUDIT_FOLLOWER::Poll() {
-    if (!File.IsValid()) {
-        if (::access(LogPath.c_str(), F_OK) != 0) return true;  // not there (yet, or again)
-        if (!SwitchToCurrent()) return false;
-        if (!File.IsValid()) return true;
+    if (!CheckTruncated()) return false;
+    // What is new in both files, the renamed one first: its lines are mostly the older ones.
+    if (Rotated.IsOpen() && !ReadLines(Rotated, RotatedLabel(), false)) return false;
+    if (Log.IsOpen() && !ReadLines(Log, LogPath, false)) return false;
+    if (Rotated.IsOpen()) {
+        const std::string why = RotatedIsDone();
+        if (!why.empty() && !FinishRotated(why)) return false;
     }
-    // Truncated in place (copy and truncate), or rewritten under the same inode.
-    struct stat status {};
-    if (::fstat(File.Get(), &status) == 0 &&
-        (static_cast<uint64_t>(status.st_size) < Place.Offset || !HeadMatches(File.Get(), Place))) {
-        if (!TakeRestOfRotated(Place, "was truncated")) return false;
-        FILE_PLACE start = PlaceOf(status);
-        if (!Sink.Take(LogPath, {}, start)) return false;
-        Place = start;
-        SkippingLongLine = false;
-    }
-    if (!ReadLines(File.Get(), LogPath, Place, false)) return false;
-    if (!CurrentIsAnotherFile()) return true;
-
-    // Rotated: the file we hold was renamed away or deleted, and the log is a new file. Its
-    // writer may not have moved to the new file yet (logrotate makes it before Samba reopens
-    // its log), so the old file is read on until it has been quiet for a moment.
-    const uint64_t size = ::fstat(File.Get(), &status) == 0 ? static_cast<uint64_t>(status.st_size) : 0;
-    const auto now = std::chrono::steady_clock::now();
-    if (!RotationSeen || size != RotationSize) {
-        RotationSeen = true;
-        RotationSince = now;
-        RotationSize = size;
-    }
-    if (now - RotationSince < RotationGrace) return true;
-    if (!ReadLines(File.Get(), LogPath, Place, true)) return false;
-    if (!SwitchToCurrent()) return false;
-    return !File.IsValid() || ReadLines(File.Get(), LogPath, Place, false);
+    if (Log.IsOpen() && !LogMoved()) return true;
+    if (!Log.IsOpen() && ::access(LogPath.c_str(), F_OK) != 0) return true;  // not there (yet, or again)
+    return FollowNewLog();
 }
 
 }  // namespace qv

@@ -2,7 +2,9 @@
 
 #include <simdjson.h>
 
+#include <algorithm>
 #include <ctime>
+#include <utility>
 
 namespace qv {
 namespace {
@@ -13,22 +15,57 @@ simdjson::dom::parser& Parser() {
     return parser;
 }
 
-// A text field: missing or null is "" when it may be, anything else but a string is wrong.
-bool ReadText(simdjson::dom::object object, const char* name, bool required, std::string& value,
-              std::string& problem) {
+// Why a JSON value cannot be one of our texts ("" when it can). A NUL would end the text early
+// in the record and shift every string after it.
+std::string Unusable(simdjson::dom::element element, std::string_view& text) {
+    if (element.get(text) != simdjson::SUCCESS) return "is not a string";
+    if (text.find('\0') != std::string_view::npos) return "holds a NUL character";
+    if (text.size() > MAX_AUDIT_TEXT) return "is longer than " + std::to_string(MAX_AUDIT_TEXT) + " bytes";
+    return {};
+}
+
+// The texts an authentication may go without.
+constexpr std::pair<const char*, std::string SAMBA_AUTHENTICATION::*> OPTIONAL_TEXTS[] = {
+    {"remoteAddress", &SAMBA_AUTHENTICATION::RemoteAddress},
+    {"serviceDescription", &SAMBA_AUTHENTICATION::ServiceDescription},
+    {"authDescription", &SAMBA_AUTHENTICATION::AuthDescription},
+    {"passwordType", &SAMBA_AUTHENTICATION::PasswordType},
+    {"logonId", &SAMBA_AUTHENTICATION::LogonId},
+    {"clientAccount", &SAMBA_AUTHENTICATION::ClientAccount},
+    {"clientDomain", &SAMBA_AUTHENTICATION::ClientDomain},
+    {"workstation", &SAMBA_AUTHENTICATION::Workstation},
+    {"becameDomain", &SAMBA_AUTHENTICATION::BecameDomain},
+    {"mappedAccount", &SAMBA_AUTHENTICATION::MappedAccount},
+    {"mappedDomain", &SAMBA_AUTHENTICATION::MappedDomain},
+};
+
+// A required text field: missing, null or unusable makes the line malformed.
+bool ReadText(simdjson::dom::object object, const char* name, std::string& value, std::string& problem) {
     simdjson::dom::element element;
     if (object[name].get(element) != simdjson::SUCCESS || element.is_null()) {
-        if (!required) return true;
         problem = std::string("no \"") + name + "\"";
         return false;
     }
     std::string_view text;
-    if (element.get(text) != simdjson::SUCCESS) {
-        problem = std::string("\"") + name + "\" is not a string";
+    if (const std::string why = Unusable(element, text); !why.empty()) {
+        problem = std::string("\"") + name + "\" " + why;
         return false;
     }
     value.assign(text);
     return true;
+}
+
+// An optional text field: missing or null is "", and so is an unusable value, which is said
+// in 'ignored'.
+void ReadOptionalText(simdjson::dom::object object, const char* name, std::string& value, std::string& ignored) {
+    simdjson::dom::element element;
+    if (object[name].get(element) != simdjson::SUCCESS || element.is_null()) return;
+    std::string_view text;
+    if (const std::string why = Unusable(element, text); !why.empty()) {
+        ignored += (ignored.empty() ? "\"" : ", \"") + std::string(name) + "\" " + why;
+        return;
+    }
+    value.assign(text);
 }
 
 bool ReadNumber(simdjson::dom::object object, const char* name, uint32_t& value, std::string& problem) {
@@ -39,6 +76,16 @@ bool ReadNumber(simdjson::dom::object object, const char* name, uint32_t& value,
     }
     value = static_cast<uint32_t>(number);
     return true;
+}
+
+// Text from the line as it may be shown in a note: one line, printable, short.
+std::string Shown(std::string_view text) {
+    size_t end = std::min<size_t>(text.size(), 64);
+    while (end < text.size() && end > 0 && (text[end] & 0xC0) == 0x80) --end;  // not inside a character
+    std::string shown;
+    for (const char c : text.substr(0, end)) shown += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c;
+    if (end < text.size()) shown += "...";
+    return shown;
 }
 
 bool ReadDigits(std::string_view text, size_t& at, size_t count, int& value) {
@@ -125,29 +172,26 @@ AUDIT_LINE ParseAuditLine(std::string_view line) {
         return result;
     }
     std::string time;
-    if (!ReadText(top, "timestamp", true, time, problem)) return result;
-    if (!ParseAuditTime(time, logon.Time)) {
-        problem = "the timestamp \"" + time + "\" is not a time";
+    if (!ReadText(top, "timestamp", time, problem)) return result;
+    if (!ParseAuditTime(time, logon.Time) || logon.Time < 0 || logon.Time > UINT32_MAX) {
+        problem = "the timestamp \"" + Shown(time) + "\" is not a time";
         return result;
     }
-    const bool success = logon.EventId == 4624;
-    if (!ReadNumber(body, "logonType", logon.LogonType, problem) ||
-        !ReadText(body, "status", true, logon.Status, problem) ||
-        !ReadText(body, "remoteAddress", false, logon.RemoteAddress, problem) ||
-        !ReadText(body, "serviceDescription", false, logon.ServiceDescription, problem) ||
-        !ReadText(body, "authDescription", false, logon.AuthDescription, problem) ||
-        !ReadText(body, "passwordType", false, logon.PasswordType, problem) ||
-        !ReadText(body, "logonId", false, logon.LogonId, problem) ||
-        !ReadText(body, "clientAccount", false, logon.ClientAccount, problem) ||
-        !ReadText(body, "clientDomain", false, logon.ClientDomain, problem) ||
-        !ReadText(body, "workstation", false, logon.Workstation, problem) ||
-        !ReadText(body, "becameAccount", success, logon.BecameAccount, problem) ||
-        !ReadText(body, "becameDomain", false, logon.BecameDomain, problem) ||
-        !ReadText(body, "becameSid", success, logon.BecameSid, problem) ||
-        !ReadText(body, "mappedAccount", false, logon.MappedAccount, problem) ||
-        !ReadText(body, "mappedDomain", false, logon.MappedDomain, problem)) {
+    if (!ReadNumber(body, "logonType", logon.LogonType, problem) || !ReadText(body, "status", logon.Status, problem)) {
         return result;
     }
+    // A successful logon must say whom it made; a failed one made nobody.
+    std::string& ignored = result.Ignored;
+    if (logon.EventId == 4624) {
+        if (!ReadText(body, "becameAccount", logon.BecameAccount, problem) ||
+            !ReadText(body, "becameSid", logon.BecameSid, problem)) {
+            return result;
+        }
+    } else {
+        ReadOptionalText(body, "becameAccount", logon.BecameAccount, ignored);
+        ReadOptionalText(body, "becameSid", logon.BecameSid, ignored);
+    }
+    for (const auto& [name, field] : OPTIONAL_TEXTS) ReadOptionalText(body, name, logon.*field, ignored);
     result.Kind = AUDIT_LINE_KIND::AUTHENTICATION;
     return result;
 }

@@ -42,7 +42,14 @@ struct AUDIT_LINE {
     AUDIT_LINE_KIND Kind = AUDIT_LINE_KIND::OTHER;
     SAMBA_AUTHENTICATION Authentication;
     std::string Problem;  // what is wrong with a malformed line
+    // An authentication whose optional fields were not usable texts (another type, a NUL, too
+    // long) is still taken, with those fields empty; this says which ones and why.
+    std::string Ignored;
 };
+
+// The longest text a field may hold: far beyond any name, SID or address Samba writes, and
+// small enough that a record of such texts always fits the Security log.
+constexpr size_t MAX_AUDIT_TEXT = 4096;
 
 AUDIT_LINE ParseAuditLine(std::string_view line);
 

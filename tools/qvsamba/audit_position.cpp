@@ -15,7 +15,10 @@
 namespace qv {
 namespace {
 
-constexpr char HEADER[] = "qvsamba position 1";
+// Version 2 adds the renamed file's place; a position without one is still written as
+// version 1, which earlier releases read.
+constexpr char HEADER_1[] = "qvsamba position 1";
+constexpr char HEADER_2[] = "qvsamba position 2";
 
 std::string SystemProblem(const std::string& what, const std::string& path) {
     return what + " " + path + ": " + std::strerror(errno);
@@ -56,22 +59,27 @@ bool LoadAuditPosition(const std::string& path, AUDIT_POSITION& position, std::s
     }
     std::string text;
     bool haveFile = false, haveBatches = false;
-    if (!std::getline(file, text) || text != HEADER) {
+    if (!std::getline(file, text) || (text != HEADER_1 && text != HEADER_2)) {
         problem = path + " is not a position file";
         return false;
     }
+    const bool two = text == HEADER_2;
     while (std::getline(file, text)) {
         std::istringstream line(text);
         std::string name;
         line >> name;
         bool good = true;
         if (name == "file") {
-            good = haveFile = ReadPlace(line, position.Place);
+            good = haveFile = ReadPlace(line, position.Places.Log);
+        } else if (name == "rotated" && two) {
+            good = position.Places.HasRotated = ReadPlace(line, position.Places.Rotated);
         } else if (name == "batches") {
             line >> position.Batches;
             good = haveBatches = !line.fail();
         } else if (name == "pending") {
-            good = position.Pending = ReadPlace(line, position.PendingPlace);
+            good = position.Pending = ReadPlace(line, position.PendingPlaces.Log);
+        } else if (name == "pending-rotated" && two) {
+            good = position.PendingPlaces.HasRotated = ReadPlace(line, position.PendingPlaces.Rotated);
         } else {
             good = false;
         }
@@ -80,7 +88,7 @@ bool LoadAuditPosition(const std::string& path, AUDIT_POSITION& position, std::s
             return false;
         }
     }
-    if (!haveFile || !haveBatches) {
+    if (!haveFile || !haveBatches || (position.PendingPlaces.HasRotated && !position.Pending)) {
         problem = path + " is incomplete";
         return false;
     }
@@ -89,9 +97,16 @@ bool LoadAuditPosition(const std::string& path, AUDIT_POSITION& position, std::s
 }
 
 bool SaveAuditPosition(const std::string& path, const AUDIT_POSITION& position, std::string& problem) {
-    std::string text = std::string(HEADER) + "\nfile " + PlaceText(position.Place) + "\nbatches " +
-                       std::to_string(position.Batches) + "\n";
-    if (position.Pending) text += "pending " + PlaceText(position.PendingPlace) + "\n";
+    const bool two = position.Places.HasRotated || (position.Pending && position.PendingPlaces.HasRotated);
+    std::string text = std::string(two ? HEADER_2 : HEADER_1) + "\nfile " + PlaceText(position.Places.Log) + "\n";
+    if (position.Places.HasRotated) text += "rotated " + PlaceText(position.Places.Rotated) + "\n";
+    text += "batches " + std::to_string(position.Batches) + "\n";
+    if (position.Pending) {
+        text += "pending " + PlaceText(position.PendingPlaces.Log) + "\n";
+        if (position.PendingPlaces.HasRotated) {
+            text += "pending-rotated " + PlaceText(position.PendingPlaces.Rotated) + "\n";
+        }
+    }
 
     const std::string temporary = path + ".new";
     FILE_DESCRIPTOR file(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0640));

@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -51,9 +52,8 @@ constexpr char USAGE[] =
 
 constexpr int EXIT_FAILED = 1;
 constexpr int EXIT_BAD_ARGUMENTS = 2;
-constexpr int WAIT_MS = 1000;          // a look at the file even when no change was signalled
-constexpr int ROTATION_WAIT_MS = 100;  // while an old file's last line may still complete
-constexpr int RETRY_WAIT_MS = 5000;    // after the Security log refused a batch
+constexpr int WAIT_MS = 1000;        // a look at the files even when no change was signalled
+constexpr int RETRY_WAIT_MS = 5000;  // after the Security log refused a batch, whatever happens meanwhile
 
 void Note(const std::string& text) {
     std::fprintf(stderr, "qvsamba: %s\n", text.c_str());
@@ -143,20 +143,32 @@ int Follow(const OPTIONS& options) {
     // Security log refuses that, the start is tried again like any poll.
     bool started = follower.Start(writer.Position(), options.FromStart);
     bool healthy = started;
-    Note("Following " + options.AuditLog + " from offset " + std::to_string(writer.Position().Place.Offset) +
+    Note("Following " + options.AuditLog + " from offset " + std::to_string(writer.Position().Places.Log.Offset) +
          " into the Security event log under " + root);
     if (options.Once) {
         healthy = healthy && follower.Poll();
     } else {
         sd_notifyf(0, "READY=1\nSTATUS=Following %s", options.AuditLog.c_str());
-        for (;;) {
+        for (bool stopping = false; !stopping;) {
             if (!started) started = healthy = follower.Start(writer.Position(), options.FromStart);
             if (started) healthy = follower.Poll();
-            pollfd waits[2] = {{stop.Get(), POLLIN, 0}, {watch.Fd(), POLLIN, 0}};
-            const int timeout = !healthy ? RETRY_WAIT_MS : follower.AwaitingRotation() ? ROTATION_WAIT_MS : WAIT_MS;
-            if (::poll(waits, 2, timeout) > 0 && (waits[0].revents & POLLIN)) break;
-            watch.Drain();
-            watch.Arm();
+            // A change in the folder cuts the wait short, but never the wait after a refusal:
+            // writes nearby (our own position file among them) must not turn it into a loop.
+            using std::chrono::milliseconds, std::chrono::steady_clock;
+            const auto deadline = steady_clock::now() + milliseconds(healthy ? WAIT_MS : RETRY_WAIT_MS);
+            for (;;) {
+                const auto left = std::chrono::duration_cast<milliseconds>(deadline - steady_clock::now());
+                if (left.count() <= 0) break;
+                pollfd waits[2] = {{stop.Get(), POLLIN, 0}, {watch.Fd(), POLLIN, 0}};
+                const int ready = ::poll(waits, 2, static_cast<int>(left.count()) + 1);
+                if (ready > 0 && (waits[0].revents & POLLIN)) {
+                    stopping = true;
+                    break;
+                }
+                watch.Drain();
+                watch.Arm();
+                if (ready > 0 && healthy) break;
+            }
         }
         sd_notify(0, "STOPPING=1\nSTATUS=Stopped");
     }

@@ -63,7 +63,7 @@ bool RECORD_WRITER::Open(std::string& problem) {
     const bool written = BatchIsInLog(batch, problem);
     if (!problem.empty()) return false;
     if (written) {
-        Saved.Place = Saved.PendingPlace;
+        Saved.Places = Saved.PendingPlaces;
         Saved.Batches = batch;
     }
     Note("The last run stopped while writing batch " + std::to_string(batch) + ", which " +
@@ -109,50 +109,106 @@ bool RECORD_WRITER::BatchIsInLog(uint64_t batch, std::string& problem) {
 bool RECORD_WRITER::Save(const AUDIT_POSITION& position) {
     std::string problem;
     if (SaveAuditPosition(PositionPath, position, problem)) return true;
-    if (!Failing) Note(problem);
-    Failing = true;
+    Report(TROUBLE::WRITING, problem);
     return false;
 }
 
-bool RECORD_WRITER::Take(const std::string& file, std::span<const AUDIT_LINE_TEXT> lines, const FILE_PLACE& after) {
+void RECORD_WRITER::Report(TROUBLE trouble, const std::string& text) {
+    if (trouble != Trouble) Note(text);
+    Trouble = trouble;
+}
+
+// The batch whose append failed without an answer: found in the log, it is done, and the
+// follower goes on after it (it sent its lines again, so this Take is refused); not found, it
+// is written again with the lines at hand.
+bool RECORD_WRITER::SettleDoubt() {
+    const uint64_t batch = Saved.Batches + 1;
+    std::string problem;
+    const bool written = BatchIsInLog(batch, problem);
+    if (!problem.empty()) {
+        Report(TROUBLE::WRITING, problem);
+        return false;
+    }
+    InDoubt = false;
+    Note("Batch " + std::to_string(batch) + (written ? " is in the Security event log after all: going on after it"
+                                                      : " is not in the Security event log: writing it again"));
+    if (!written) return true;
+    Saved.Places = DoubtfulEnd;
+    Saved.Batches = batch;
+    Saved.Pending = false;
+    Save(Saved);
+    return false;
+}
+
+void RECORD_WRITER::BuildRecords(const std::string& file, std::span<const AUDIT_LINE_TEXT> lines, uint64_t& malformed) {
     Records.clear();
-    uint64_t malformed = 0;
     for (const AUDIT_LINE_TEXT& line : lines) {
         const AUDIT_LINE parsed = ParseAuditLine(line.Text);
+        // Said now, counted once the batch is taken: a retried batch says it again.
         if (parsed.Kind == AUDIT_LINE_KIND::AUTHENTICATION) {
             Records.push_back(BuildSecurityRecord(parsed.Authentication, Controller));
+            if (!parsed.Ignored.empty()) {
+                Note("Taking the authentication in " + file + " at offset " + std::to_string(line.Offset) +
+                     " without what is unusable in it: " + parsed.Ignored);
+            }
         } else if (parsed.Kind == AUDIT_LINE_KIND::MALFORMED) {
-            // Counted once the batch is taken, but said now: a retried batch says it again.
             ++malformed;
             Note("Skipping a malformed line in " + file + " at offset " + std::to_string(line.Offset) + ": " +
                  parsed.Problem);
         }
     }
+}
+
+bool RECORD_WRITER::Take(const std::string& file, std::span<const AUDIT_LINE_TEXT> lines, const AUDIT_PLACES& after) {
+    if (InDoubt && !SettleDoubt()) return false;
+    uint64_t malformed = 0;
+    BuildRecords(file, lines, malformed);
 
     AUDIT_POSITION next = Saved;
-    next.Place = after;
+    next.Places = after;
+    bool clean = true;
     if (!Records.empty()) {
+        // Announced first, with the place the batch starts from kept until it is in the log.
+        const uint64_t batch = Saved.Batches + 1;
         next.Pending = true;
-        next.PendingPlace = after;
-        next.Place = Saved.Place;
+        next.PendingPlaces = after;
+        next.Places = Saved.Places;
         if (!Save(next)) return false;
-        const std::vector<uint8_t> marker = BatchMarker(Saved.Batches + 1);
+        const std::vector<uint8_t> marker = BatchMarker(batch);
         for (NEW_EVENT_RECORD& record : Records) record.Data = marker;
-        if (const uint32_t code = Log.Append(Records)) {
-            if (!Failing) Note(ErrorText("Cannot write to the Security event log", code));
-            Failing = true;
-            return false;
+        std::vector<uint32_t> assigned;
+        if (const uint32_t code = Log.Append(Records, {}, &assigned)) {
+            // The numbers are given once the records are published: what failed came after them.
+            // Without them the log itself says whether the records got there.
+            std::string problem;
+            const bool written = !assigned.empty() || BatchIsInLog(batch, problem);
+            if (!written) {
+                InDoubt = !problem.empty();
+                DoubtfulEnd = after;
+                Report(TROUBLE::WRITING, ErrorText("Cannot write to the Security event log", code) +
+                                             (InDoubt ? " Whether batch " + std::to_string(batch) +
+                                                            " got there is looked up before anything is written: " +
+                                                            problem
+                                                      : ""));
+                return false;
+            }
+            Report(TROUBLE::AFTER_WRITING,
+                   ErrorText(("The Security event log took batch " + std::to_string(batch) + ", then failed" +
+                              (assigned.empty() ? "" : " to drop its oldest records"))
+                                 .c_str(),
+                             code));
+            clean = false;
         }
         next.Pending = false;
-        next.Place = after;
-        next.Batches = Saved.Batches + 1;
+        next.Places = after;
+        next.Batches = batch;
     }
     // Once the records are in, the position goes with them even when it cannot be saved now:
     // the pending batch is settled from the log at the next start (and lines without records
     // are merely skipped again).
-    if (Save(next) && Failing) {
-        Note("Writing again");
-        Failing = false;
+    if (Save(next) && clean && !Records.empty() && Trouble != TROUBLE::NONE) {
+        Note(Trouble == TROUBLE::WRITING ? "Writing again" : "The Security event log works normally again");
+        Trouble = TROUBLE::NONE;
     }
     Saved = next;
     Totals.Lines += lines.size();

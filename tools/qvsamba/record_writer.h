@@ -3,7 +3,9 @@
 // past the batch only once its records are in the log, and the batch is announced before
 // the append, each record carrying the batch's number, so that a stop between the append and
 // the position's save is settled at the next start by looking into the log itself: nothing is
-// written twice and nothing is left out.
+// written twice and nothing is left out. A failed append is settled the same way before
+// anything is written again: the log may have published the records and failed after them
+// (dropping its oldest records on a full disk), and then the batch is done.
 #pragma once
 
 #include <cstdint>
@@ -32,11 +34,18 @@ public:
     const AUDIT_POSITION& Position() const { return Saved; }
     const RECORD_WRITER_COUNTS& Counts() const { return Totals; }
 
-    bool Take(const std::string& file, std::span<const AUDIT_LINE_TEXT> lines, const FILE_PLACE& after) override;
+    bool Take(const std::string& file, std::span<const AUDIT_LINE_TEXT> lines, const AUDIT_PLACES& after) override;
+    const AUDIT_PLACES& Taken() const override { return Saved.Places; }
 
 private:
+    // What went wrong last, said once until it is over.
+    enum class TROUBLE { NONE, WRITING, AFTER_WRITING };
+
     bool Save(const AUDIT_POSITION& position);
     bool BatchIsInLog(uint64_t batch, std::string& problem);
+    void Report(TROUBLE trouble, const std::string& text);
+    bool SettleDoubt();
+    void BuildRecords(const std::string& file, std::span<const AUDIT_LINE_TEXT> lines, uint64_t& malformed);
 
     std::string PositionPath;
     DOMAIN_CONTROLLER Controller;
@@ -45,7 +54,11 @@ private:
     AUDIT_POSITION Saved;
     RECORD_WRITER_COUNTS Totals;
     std::vector<NEW_EVENT_RECORD> Records;
-    bool Failing = false;  // the last append or save failed and said so: no repeats until it works
+    TROUBLE Trouble = TROUBLE::NONE;
+    // An append failed, and whether its records reached the log could not be looked up yet:
+    // nothing is written until it is (the batch would end at DoubtfulEnd).
+    bool InDoubt = false;
+    AUDIT_PLACES DoubtfulEnd;
 };
 
 // The data each record of batch N carries.

@@ -12,7 +12,7 @@ constexpr uint16_t EVENT_TYPE_AUDIT_FAILURE = 16;
 constexpr uint16_t CATEGORY_LOGON = 12544;
 constexpr uint32_t LOGON_TYPE_NETWORK = 3;
 constexpr char NO_VALUE[] = "-";
-constexpr char ZERO_ID[] = "0x0000000000000000";
+constexpr char ZERO_ID[] = "0x0";  // Windows writes logon and process IDs without leading zeros
 constexpr char NULL_GUID[] = "{00000000-0000-0000-0000-000000000000}";
 constexpr char16_t SOURCE_NAME[] = u"Microsoft-Windows-Security-Auditing";
 
@@ -28,7 +28,7 @@ std::string LogonId(const std::string& hex) {
         value = std::stoull(hex, nullptr, 16);
     }
     char text[24];
-    std::snprintf(text, sizeof text, "0x%016llx", value);
+    std::snprintf(text, sizeof text, "0x%llx", value);
     return text;
 }
 
@@ -66,7 +66,7 @@ void AddSubject(const SAMBA_AUTHENTICATION& logon, const DOMAIN_CONTROLLER& cont
         strings.insert(strings.end(), {u"S-1-0-0", u"-", u"-", Utf16(ZERO_ID)});
     } else {
         strings.insert(strings.end(), {u"S-1-5-18", controller.MachineAccount, Utf16(OrNoValue(domain)),
-                                       u"0x00000000000003e7"});
+                                       u"0x3e7"});
     }
 }
 

@@ -61,6 +61,40 @@ TEST(SambaAuditLine, PassesOverWhatIsNoAuthenticationAndFlagsWhatIsBroken) {
     }
 }
 
+TEST(SambaAuditLine, AnOptionalFieldThatIsNoUsableTextCountsAsAbsent) {
+    const auto with = [](std::string line, const std::string& from, const std::string& to) {
+        return line.replace(line.find(from), from.size(), to);
+    };
+    const std::string ntlm = samba_lines::Ntlm("bob", "127.0.0.72");
+    const std::string workstation = "\"workstation\": \"VM\"";
+    const std::pair<std::string, std::string> unusable[] = {
+        {with(ntlm, workstation, "\"workstation\": 5"), "\"workstation\" is not a string"},
+        {with(ntlm, workstation, "\"workstation\": {\"name\": \"VM\"}"), "\"workstation\" is not a string"},
+        {with(ntlm, workstation, "\"workstation\": \"V\\u0000M\""), "\"workstation\" holds a NUL character"},
+        {with(ntlm, workstation, "\"workstation\": \"" + std::string(MAX_AUDIT_TEXT + 1, 'W') + "\""),
+         "\"workstation\" is longer than 4096 bytes"},
+        {with(with(ntlm, workstation, "\"workstation\": 5"), "\"logonId\": \"0\"", "\"logonId\": 0"),
+         "\"logonId\" is not a string, \"workstation\" is not a string"},
+    };
+    for (const auto& [line, ignored] : unusable) {
+        const AUDIT_LINE parsed = ParseAuditLine(line);
+        ASSERT_EQ(parsed.Kind, AUDIT_LINE_KIND::AUTHENTICATION) << parsed.Problem;
+        EXPECT_EQ(parsed.Ignored, ignored);
+        EXPECT_EQ(parsed.Authentication.Workstation, "");
+        EXPECT_EQ(parsed.Authentication.BecameAccount, "bob");
+    }
+    // What a record cannot do without is still required.
+    const AUDIT_LINE nul =
+        ParseAuditLine(with(ntlm, "\"becameAccount\": \"bob\"", "\"becameAccount\": \"b\\u0000ob\""));
+    EXPECT_EQ(nul.Kind, AUDIT_LINE_KIND::MALFORMED);
+    EXPECT_EQ(nul.Problem, "\"becameAccount\" holds a NUL character");
+    // A failed logon became nobody: its account fields are optional.
+    const std::string wrongPassword = samba_lines::WrongPassword("alice", "127.0.0.74");
+    const AUDIT_LINE failed = ParseAuditLine(with(wrongPassword, "\"becameSid\": null", "\"becameSid\": 7"));
+    EXPECT_EQ(failed.Kind, AUDIT_LINE_KIND::AUTHENTICATION);
+    EXPECT_EQ(failed.Ignored, "\"becameSid\" is not a string");
+}
+
 TEST(SambaAuditLine, ReadsSambasTimes) {
     int64_t seconds = 0;
     EXPECT_TRUE(ParseAuditTime("2026-12-08T11:16:21.598982+0000", seconds));
@@ -83,15 +117,15 @@ TEST(SambaSecurityRecord, NetworkLogonsAreWrittenAsAWindowsDomainControllerWrite
     EXPECT_EQ(record.SourceName, u"Microsoft-Windows-Security-Auditing");
     EXPECT_EQ(record.ComputerName, u"dc1.corp.example.test");
     const std::vector<std::u16string> ntlm = {
-        u"S-1-0-0", u"-", u"-", u"0x0000000000000000", u"S-1-5-21-4036464648-1354666568-646959226-1107", u"bob",
-        u"QVCORP", u"0x0000000000000000", u"3", u"NtLmSsp ", u"NTLM", u"VM", u"{00000000-0000-0000-0000-000000000000}",
-        u"-", u"NTLM V2", u"128", u"0x0000000000000000", u"-", u"127.0.0.72", u"45084", u"%%1833"};
+        u"S-1-0-0", u"-", u"-", u"0x0", u"S-1-5-21-4036464648-1354666568-646959226-1107", u"bob",
+        u"QVCORP", u"0x0", u"3", u"NtLmSsp ", u"NTLM", u"VM", u"{00000000-0000-0000-0000-000000000000}",
+        u"-", u"NTLM V2", u"128", u"0x0", u"-", u"127.0.0.72", u"45084", u"%%1833"};
     EXPECT_EQ(record.Strings, ntlm);
 
     const std::vector<std::u16string> kerberos = {
-        u"S-1-0-0", u"-", u"-", u"0x0000000000000000", u"S-1-5-21-4036464648-1354666568-646959226-1108", u"carol",
+        u"S-1-0-0", u"-", u"-", u"0x0", u"S-1-5-21-4036464648-1354666568-646959226-1108", u"carol",
         u"QVCORP", u"0xc914c8cd98861072", u"3", u"Kerberos", u"Kerberos", u"-",
-        u"{00000000-0000-0000-0000-000000000000}", u"-", u"-", u"0", u"0x0000000000000000", u"-", u"127.0.0.73",
+        u"{00000000-0000-0000-0000-000000000000}", u"-", u"-", u"0", u"0x0", u"-", u"127.0.0.73",
         u"55867", u"%%1833"};
     EXPECT_EQ(StringsOf(samba_lines::Kerberos("carol", "127.0.0.73")), kerberos);
 }
@@ -101,7 +135,7 @@ TEST(SambaSecurityRecord, TheControllersOwnLogonsAndFailures) {
     const std::vector<std::u16string> bind = StringsOf(samba_lines::SimpleBind("alice", "127.0.0.71"));
     ASSERT_EQ(bind.size(), 21u);
     EXPECT_EQ(std::vector<std::u16string>(bind.begin(), bind.begin() + 4),
-              (std::vector<std::u16string> {u"S-1-5-18", u"DC1$", u"QVCORP", u"0x00000000000003e7"}));
+              (std::vector<std::u16string> {u"S-1-5-18", u"DC1$", u"QVCORP", u"0x3e7"}));
     EXPECT_EQ(bind[8], u"8");
     EXPECT_EQ(bind[10], u"MICROSOFT_AUTHENTICATION_PACKAGE_V1_0");
 
@@ -110,9 +144,9 @@ TEST(SambaSecurityRecord, TheControllersOwnLogonsAndFailures) {
     EXPECT_EQ(record.EventID, 4625u);
     EXPECT_EQ(record.EventType, 16);
     const std::vector<std::u16string> failure = {
-        u"S-1-5-18", u"DC1$", u"QVCORP", u"0x00000000000003e7", u"S-1-0-0", u"alice@corp.example.test", u"QVCORP",
+        u"S-1-5-18", u"DC1$", u"QVCORP", u"0x3e7", u"S-1-0-0", u"alice@corp.example.test", u"QVCORP",
         u"0xc000006d", u"%%2313", u"0xc000006a", u"8", u"Advapi  ", u"MICROSOFT_AUTHENTICATION_PACKAGE_V1_0", u"DC1",
-        u"-", u"-", u"0", u"0x0000000000000000", u"-", u"127.0.0.74", u"40690"};
+        u"-", u"-", u"0", u"0x0", u"-", u"127.0.0.74", u"40690"};
     EXPECT_EQ(record.Strings, failure);
 
     SAMBA_AUTHENTICATION locked = failed.Authentication;

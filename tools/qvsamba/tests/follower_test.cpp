@@ -1,13 +1,17 @@
 // The audit log followed into a real Security log (a data root of the test's own), through
 // everything that happens to a log file: lines written in pieces, restarts, rotation by
-// renaming and by copying and truncating, deletion, replacement, a stop in the middle of a
-// write. Every case checks that each logon is in the Security log exactly once, in order.
+// renaming and by copying and truncating, deletion, replacement, a full disk and a stop at
+// each step of a write (planted with fault_shim.c). Every case checks that each logon is in
+// the Security log exactly once, in order.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <set>
+#include <sstream>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -39,11 +43,13 @@ protected:
         fs::create_directories(Root / "samba");
         Log = (Root / "samba" / "auth.log").string();
         PositionFile = (Root / "data" / "qvsamba.position").string();
+        setenv("QVSAMBA_FAULT_FILE", (Root / "fault").c_str(), 1);
     }
     void TearDown() override {
         Stop();
         fs::remove_all(Root);
         unsetenv("QUORVANE_DATA_ROOT");
+        unsetenv("QVSAMBA_FAULT_FILE");
     }
 
     // The service's parts, as a start makes them.
@@ -65,11 +71,45 @@ protected:
         Writer.reset();
     }
     bool Poll() { return Follower->Poll(); }
-    // After a rotation the old file is read until it has been quiet for the moment it is given.
+    // A renamed file is read until it has been quiet for the moment it is given.
     void PollAfterTheMoment() {
         ASSERT_TRUE(Poll());
         std::this_thread::sleep_for(milliseconds(350));
         ASSERT_TRUE(Poll());
+    }
+    AUDIT_POSITION SavedPosition() {
+        AUDIT_POSITION position;
+        std::string problem;
+        EXPECT_TRUE(LoadAuditPosition(PositionFile, position, problem)) << problem;
+        return position;
+    }
+
+    // The planted fault (see fault_shim.c), and how often it struck.
+    void Plant(const std::string& plan) {
+        std::ofstream((Root / "fault").string()) << plan << "\n";
+        fs::remove(Root / "fault.count");
+    }
+    void Unplant() { fs::remove(Root / "fault"); }
+    int Struck() {
+        std::ifstream file((Root / "fault.count").string());
+        int count = 0;
+        for (std::string line; std::getline(file, line);) ++count;
+        return count;
+    }
+    // The service's parts started and polled in a process of their own, which the plan ends:
+    // its exit status (9 when the planted end came).
+    int RunUntilThePlannedEnd(const std::string& plan) {
+        Stop();
+        Plant(plan);
+        const pid_t child = fork();
+        if (child == 0) {
+            const bool polled = Start() && Poll();
+            _exit(polled ? 0 : 1);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        Unplant();
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
     static void Append(const std::string& path, const std::string& text) {
@@ -150,19 +190,22 @@ TEST_F(SambaFollowerTest, HalfWrittenLinesWaitAndMalformedLinesAreSkippedWithOne
     Append(Log, "{\"type\": \"Authentication\", \"timestamp\": \"2026-12-08T11:16:21Z\"\n");  // cut off, then a new line
     Append(Log, "garbage\r\n");
     Logon("carol");
+    std::string dave = samba_lines::Ntlm("dave", "10.0.0.1");
+    Append(Log, dave.replace(dave.find("\"VM\""), 4, "5") + "\n");  // an optional field of another type
     ASSERT_TRUE(Poll());
     ASSERT_TRUE(Poll());
-    EXPECT_EQ(Users(), "alice bob carol");
+    EXPECT_EQ(Users(), "alice bob carol dave");
     EXPECT_EQ(NotesWith("Skipping a malformed line"), 2);
+    EXPECT_EQ(NotesWith("without what is unusable in it: \"workstation\" is not a string"), 1);
     EXPECT_EQ(Writer->Counts().Malformed, 2u);
 
     // A line longer than anything Samba writes is skipped whole, once.
     Append(Log, std::string(3 * 1024 * 1024, 'x'));
     ASSERT_TRUE(Poll());
     Append(Log, "x\n");
-    Logon("dave");
+    Logon("erin");
     ASSERT_TRUE(Poll());
-    EXPECT_EQ(Users(), "alice bob carol dave");
+    EXPECT_EQ(Users(), "alice bob carol dave erin");
     EXPECT_EQ(NotesWith("Skipping a line longer than"), 1);
 }
 
@@ -184,47 +227,94 @@ TEST_F(SambaFollowerTest, RestartGoesOnMidFile) {
     EXPECT_TRUE(Notes.empty() || NotesWith("Skipping") == 0);
 }
 
-TEST_F(SambaFollowerTest, RotationByRenamingWhileRunningAndWhileStopped) {
+TEST_F(SambaFollowerTest, ARenamedLogIsReadOnBesideTheNewOneUntilItsWritersLetGo) {
     ASSERT_TRUE(Start());
     Logon("alice");
     ASSERT_TRUE(Poll());
-    // Renamed, a new file made, and written on into the old file for a moment (its last line
-    // completed there): the new file waits until the old one has been quiet.
-    Logon("bob");
+    // Renamed with a line half written. The new file is read at once; the renamed one as its
+    // lines complete (Samba's main process writes it until it reopens its log).
     const std::string carol = samba_lines::Ntlm("carol", "10.0.0.1");
     Append(Log, carol.substr(0, 50));
-    fs::rename(Log, Log + ".old");
-    Logon("dave");
+    fs::rename(Log, Log + ".1");
+    Logon("bob");
     ASSERT_TRUE(Poll());
     EXPECT_EQ(Users(), "alice bob");
-    EXPECT_TRUE(Follower->AwaitingRotation());
-    Append(Log + ".old", carol.substr(50) + "\n");
-    Logon("erin", Log + ".old");
+    EXPECT_TRUE(Follower->FollowingRotated());
+    EXPECT_EQ(NotesWith("was renamed to " + Log + ".1"), 1);
+    Append(Log + ".1", carol.substr(50) + "\n");
+    Logon("dave");
+    Logon("erin", Log + ".1");
     ASSERT_TRUE(Poll());
-    EXPECT_EQ(Users(), "alice bob carol erin");
-    PollAfterTheMoment();
     EXPECT_EQ(Users(), "alice bob carol erin dave");
-    EXPECT_FALSE(Follower->AwaitingRotation());
 
-    // While stopped: the rest of the old file is found under its new name.
-    Logon("fay");
+    // Both places survive a restart, in a position file the earlier version could not read.
     Stop();
-    Logon("frank");
-    fs::rename(Log, Log + ".1");
-    Logon("grace");
+    std::ifstream saved(PositionFile);
+    std::string header;
+    std::getline(saved, header);
+    EXPECT_EQ(header, "qvsamba position 2");
+    Logon("fay", Log + ".1");
+    Logon("gus");
     ASSERT_TRUE(Start());
     ASSERT_TRUE(Poll());
-    EXPECT_EQ(Users(), "alice bob carol erin dave fay frank grace");
+    EXPECT_EQ(Users(), "alice bob carol erin dave fay gus");
+    EXPECT_TRUE(Follower->FollowingRotated());
 
-    // A last line that is never completed is given up after the moment, with a note.
-    Append(Log, samba_lines::Ntlm("henry", "10.0.0.1").substr(0, 80));
-    ASSERT_TRUE(Poll());
-    fs::rename(Log, Log + ".2");
-    Logon("ida");
-    ASSERT_TRUE(Poll());
-    EXPECT_TRUE(Follower->AwaitingRotation());
+    // Quiet for the while it is given: nobody writes it any more.
     PollAfterTheMoment();
-    EXPECT_EQ(Users(), "alice bob carol erin dave fay frank grace ida");
+    EXPECT_FALSE(Follower->FollowingRotated());
+    EXPECT_EQ(NotesWith("Done with " + Log + ".1: it has been quiet"), 1);
+    EXPECT_FALSE(SavedPosition().Places.HasRotated);
+}
+
+TEST_F(SambaFollowerTest, ARenamedLogIsDoneWhenRenamedAgainOrDeletedWhileRunningAndWhileStopped) {
+    ASSERT_TRUE(Start());
+    Logon("alice");
+    ASSERT_TRUE(Poll());
+    fs::rename(Log, Log + ".1");
+    Logon("bob");
+    ASSERT_TRUE(Poll());
+    // logrotate's next rotation renames the first renamed file again: it is read to its end
+    // and left, and the second one is followed.
+    Logon("carol", Log + ".1");
+    fs::rename(Log + ".1", Log + ".2");
+    fs::rename(Log, Log + ".1");
+    Logon("dave");
+    Logon("erin", Log + ".1");
+    ASSERT_TRUE(Poll());
+    EXPECT_EQ(Users(), "alice bob carol erin dave");
+    EXPECT_EQ(NotesWith("it was renamed again"), 1);
+    EXPECT_TRUE(Follower->FollowingRotated());
+
+    // The same while stopped: both renamed files are found by their inodes, the older one is
+    // read to its end and left.
+    Stop();
+    Logon("fay", Log + ".2");
+    Logon("gus", Log + ".1");
+    fs::rename(Log + ".1", Log + ".2");
+    fs::rename(Log, Log + ".1");
+    Logon("hal");
+    Logon("ida", Log + ".1");
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(Poll());
+    EXPECT_EQ(Users(), "alice bob carol erin dave gus ida hal");
+    EXPECT_EQ(NotesWith("the log was rotated again"), 1);
+
+    // Deleted: nobody can open it any more.
+    Logon("jay", Log + ".1");
+    fs::remove(Log + ".1");
+    ASSERT_TRUE(Poll());
+    EXPECT_FALSE(Follower->FollowingRotated());
+    EXPECT_EQ(NotesWith("it was deleted"), 1);
+    EXPECT_EQ(Users(), "alice bob carol erin dave gus ida hal jay");
+
+    // A last line that is never completed is given up with a note.
+    Append(Log, samba_lines::Ntlm("kim", "10.0.0.1").substr(0, 80));
+    ASSERT_TRUE(Poll());
+    fs::rename(Log, Log + ".1");
+    Logon("lee");
+    PollAfterTheMoment();
+    EXPECT_EQ(Users(), "alice bob carol erin dave gus ida hal jay lee");
     EXPECT_EQ(NotesWith("Skipping an incomplete last line"), 1);
 }
 
@@ -280,53 +370,97 @@ TEST_F(SambaFollowerTest, DeletedAndBackAndReplacedWhileRead) {
     EXPECT_EQ(NotesWith("is no longer beside it"), 1);
 }
 
-TEST_F(SambaFollowerTest, AStopBetweenTheAppendAndThePositionIsSettledFromTheLog) {
+TEST_F(SambaFollowerTest, AFailedOrInterruptedAppendBringsTheSameLinesOnceAfterARestart) {
     ASSERT_TRUE(Start());
     Logon("alice");
     ASSERT_TRUE(Poll());
-    const std::string& positionFile = PositionFile;
-    AUDIT_POSITION before;
-    std::string problem;
-    ASSERT_TRUE(LoadAuditPosition(positionFile, before, problem));
+    const AUDIT_POSITION before = SavedPosition();
 
-    // Stopped after the append, before the position was saved: the batch is in the log.
+    // The append fails: what was saved keeps the place before the lines, with the batch
+    // announced to end after them.
+    Plant("pwrite records ENOSPC beyond");
     Logon("bob");
-    ASSERT_TRUE(Poll());
-    AUDIT_POSITION after;
-    ASSERT_TRUE(LoadAuditPosition(positionFile, after, problem));
-    AUDIT_POSITION interrupted = before;
-    interrupted.Pending = true;
-    interrupted.PendingPlace = after.Place;
+    EXPECT_FALSE(Poll());
+    const AUDIT_POSITION failed = SavedPosition();
+    EXPECT_TRUE(failed.Pending);
+    EXPECT_EQ(failed.Places.Log.Offset, before.Places.Log.Offset);
+    EXPECT_EQ(failed.PendingPlaces.Log.Offset, fs::file_size(Log));
+    Unplant();
     Stop();
-    ASSERT_TRUE(SaveAuditPosition(positionFile, interrupted, problem));
-    Logon("carol");
     ASSERT_TRUE(Start());
     ASSERT_TRUE(Poll());
-    EXPECT_EQ(Users(), "alice bob carol");
-    EXPECT_EQ(NotesWith("is in the Security log"), 1);
+    EXPECT_EQ(Users(), "alice bob");
 
-    // Stopped after the announcement, before the append: the batch is written again.
-    ASSERT_TRUE(LoadAuditPosition(positionFile, before, problem));
-    Logon("dave");
-    Stop();
-    interrupted = before;
-    interrupted.Pending = true;
-    interrupted.PendingPlace = before.Place;
-    interrupted.PendingPlace.Offset = fs::file_size(Log);
-    ASSERT_TRUE(SaveAuditPosition(positionFile, interrupted, problem));
-    // Records of other writers after ours do not confuse the search.
-    {
-        EVENT_LOG_WRITER other;
-        ASSERT_EQ(other.Open(u"Security"), ERR_SUCCESS);
-        NEW_EVENT_RECORD record;
-        record.EventID = 4634;
-        record.Strings = {u"-", u"-", u"-", u"-", u"-", u"zed"};
-        ASSERT_EQ(other.Append(record), ERR_SUCCESS);
+    // The process ends at each step of a batch; the restart writes the lines once.
+    const std::pair<const char*, const char*> steps[] = {
+        {"fsync qvsamba.position.new exit", nullptr},               // before the announcement
+        {"pwrite records exit beyond", "is not in"},                 // announced, nothing written
+        {"pwrite records exit start", "is not in"},                  // written, not published
+        {"pwrite records exit-after start", "is in"},                // published, the place not saved
+        {"rename qvsamba.position exit any 1", "is in"},             // the place being saved
+    };
+    std::string expected = Users();
+    for (const auto& [plan, settled] : steps) {
+        const std::string user = "user" + std::to_string(expected.size());
+        Logon(user);
+        EXPECT_EQ(RunUntilThePlannedEnd(plan), 9) << plan;
+        const int notes = NotesWith(settled == nullptr ? "The last run stopped" : settled);
+        ASSERT_TRUE(Start());
+        ASSERT_TRUE(Poll());
+        expected += " " + user;
+        EXPECT_EQ(Users(), expected) << plan;
+        EXPECT_EQ(NotesWith(settled == nullptr ? "The last run stopped" : settled), notes + (settled != nullptr))
+            << plan;
     }
+}
+
+TEST_F(SambaFollowerTest, RecordsTheLogPublishedBeforeItFailedAreNeverWrittenAgain) {
     ASSERT_TRUE(Start());
-    ASSERT_TRUE(Poll());
-    EXPECT_EQ(Users(), "alice bob carol zed dave");
-    EXPECT_EQ(NotesWith("is not in the Security log"), 1);
+    {
+        EVENT_LOG_WRITER log;
+        ASSERT_EQ(log.Open(u"Security"), ERR_SUCCESS);
+        ASSERT_EQ(log.SetMaximumSize(16 * 1024), ERR_SUCCESS);
+    }
+    // The disk is full when the log gives back the space of its oldest records: every append
+    // after the first hundred or so fails once its records are published.
+    std::vector<std::string> users;
+    const auto logon = [&](const std::string& user) {
+        users.push_back(user);
+        Logon(user);
+        return Poll();
+    };
+    Plant("pwrite .records.tmp ENOSPC");
+    for (int i = 0; i < 240; i += 3) {
+        users.insert(users.end(), {"u" + std::to_string(i), "u" + std::to_string(i + 1)});
+        Logon(users.rbegin()[1]);
+        Logon(users.back());
+        ASSERT_TRUE(logon("u" + std::to_string(i + 2)));
+    }
+    EXPECT_GT(Struck(), 10);
+    EXPECT_EQ(NotesWith("then failed to drop its oldest records"), 1);
+    Unplant();
+    ASSERT_TRUE(logon("v1"));
+    EXPECT_EQ(NotesWith("works normally again"), 1);
+
+    // The header reached the log but its sync failed: the log says the batch is there.
+    Plant("fdatasync records EIO any 1");
+    ASSERT_TRUE(logon("v2"));
+    EXPECT_EQ(Struck(), 1);
+    EXPECT_EQ(NotesWith(", then failed. "), 1);
+    Unplant();
+    ASSERT_TRUE(logon("v3"));
+    EXPECT_EQ(NotesWith("works normally again"), 2);
+
+    // One record numbered for each logon; the ones the log kept are the newest, in order.
+    EVENT_LOG_WRITER log;
+    EVENT_LOG_INFO info;
+    ASSERT_EQ(log.Open(u"Security"), ERR_SUCCESS);
+    ASSERT_EQ(log.Info(info), ERR_SUCCESS);
+    EXPECT_EQ(info.NextRecord - 1, users.size());
+    EXPECT_LE(info.Bytes, 16u * 1024);
+    std::string newest;
+    for (size_t i = users.size() - info.Count; i < users.size(); ++i) newest += (newest.empty() ? "" : " ") + users[i];
+    EXPECT_EQ(Users(), newest);
 }
 
 TEST_F(SambaFollowerTest, ABatchThatCannotBeAnnouncedIsTriedAgainWithTheSameLines) {
