@@ -20,10 +20,10 @@
 #include "base/error_codes.h"
 #include "eventlog/event_log.h"
 #include "eventlog/event_log_context.h"
+#include "platform/exported_event_log.h"
 #include "platform/posix/event_log_store.h"
 #include "tests/directory/fake_directory_access.h"
 #include "tests/identity/fake_host_resolver.h"
-#include "tools/qvevt/evtx_reader.h"
 
 namespace qv {
 namespace {

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "base/error_codes.h"
+#include "eventlog/logon_filter.h"
 #include "eventlog/record_dump.h"
 #include "identity/identity_protocol.h"
 #include "identity/identity_request.h"
@@ -505,6 +506,8 @@ void EVENT_LOG::WriteStatistics() {
     if (key == nullptr || !key->IsOpen()) return;
     WriteRegistryDword(*key, u"ServiceTickets", Tickets.Count());
     WriteRegistryDword(*key, u"Logons", LogonEntries.Count());
+    const LOGON_FILTER_SLOT* filters = Context.LogonFilters;
+    if (filters != nullptr && filters->WasUsed()) WriteRegistryDword(*key, u"Ignored", filters->PassedOverCount());
     Context.StatisticsWritten();
 }
 

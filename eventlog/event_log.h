@@ -72,6 +72,7 @@ public:
 
     const STRING& LogName() const { return Name; }
     const DUMP_SWITCHES& Switches() const { return Context.Switches; }
+    LOGON_FILTER_SLOT* LogonFilters() const { return Context.LogonFilters; }
     const WAITABLE* StopEvent() const { return Context.StopEvent; }
     const STOPWATCH& SinceLastExpiry() const { return LastExpiry; }
     SERVICE_TICKET_TABLE& ServiceTickets() { return Tickets; }

@@ -12,6 +12,8 @@
 
 namespace qv {
 
+class LOGON_FILTER_SLOT;
+
 struct DUMP_SWITCHES {
     bool DumpPertinent = false;
     bool DumpNonPertinent = false;
@@ -39,6 +41,8 @@ struct EVENT_LOG_CONTEXT {
     std::function<uint32_t()> HeartbeatInterval = [] { return DEFAULT_HEARTBEAT_MS; };
     // Where the table sizes are written after each expiry run; null or not open: nowhere.
     const REGISTRY_KEY* StatisticsKey = nullptr;
+    // The administrator's filters, read at each logon; null: none.
+    LOGON_FILTER_SLOT* LogonFilters = nullptr;
     // Called after the table sizes are written: the agent's health goes out with them.
     std::function<void()> StatisticsWritten = [] {};
     // The service's stop event: a handler stops waiting for a slow name look-up once it is set.

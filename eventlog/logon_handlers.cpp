@@ -5,6 +5,7 @@
 #include "eventlog/event_log.h"
 #include "eventlog/event_record.h"
 #include "eventlog/handler_support.h"
+#include "eventlog/logon_filter_check.h"
 #include "identity/identity_request.h"
 #include "platform/system_text.h"
 #include "support/debug_log.h"
@@ -95,6 +96,10 @@ void Do_EVENT_ACCOUNT_LOGON(EVENT_LOG& log, const EVENT_RECORD& record) {
         DebugLog(u"Do_EVENT_ACCOUNT_LOGON:\n    Ignoring loopback IP address = %s", addressText);
         return;
     }
+    if (PassedOverByFilters(log, u"Do_EVENT_ACCOUNT_LOGON", record.RecordNumber, strings[TARGET_DOMAIN_NAME],
+                            strings[TARGET_USER_NAME], address, addressText)) {
+        return;
+    }
 
     const STRING userName = DomainAndName(strings[TARGET_DOMAIN_NAME], strings[TARGET_USER_NAME]);
     LOGON_ENTRY* entry = RecordLogon(log, address, addressText, userName);
@@ -149,6 +154,10 @@ void Do_EVENT_LOGON(EVENT_LOG& log, const EVENT_RECORD& record) {
     IP_ADDRESS address;
     if (!IpAddressFromText(address, addressText)) {
         DebugLog(u"Do_EVENT_LOGON:\n    Invalid IP address = \"%s\"", addressText);
+        return;
+    }
+    if (PassedOverByFilters(log, u"Do_EVENT_LOGON", record.RecordNumber, strings[DOMAIN_NAME], strings[USER_NAME],
+                            address, addressText)) {
         return;
     }
 
@@ -212,6 +221,10 @@ void Do_EVENT_LOCAL_LOGON(EVENT_LOG& log, const EVENT_RECORD& record) {
     }
     if (IsLoopbackAddress(address)) {
         DebugLog(u"Do_EVENT_LOCAL_LOGON:\n    Ignoring loopback IP address = \"%s\"", addressText);
+        return;
+    }
+    if (PassedOverByFilters(log, u"Do_EVENT_LOCAL_LOGON", record.RecordNumber, strings[DOMAIN_NAME],
+                            strings[USER_NAME], address, addressText)) {
         return;
     }
 

@@ -7,6 +7,7 @@
 #include "directory/directory.h"
 #include "directory/directory_guard.h"
 #include "identity/identity_protocol.h"
+#include "identity/report_sink.h"
 #include "platform/os_version.h"
 #include "support/debug_log.h"
 #include "support/format.h"
@@ -94,8 +95,12 @@ bool SetKind(IDENTITY_REQUEST& request, uint8_t kind) {
 }
 
 // A logon or logoff report, counted for the agent's health; a logon remembers the epoch of the
-// connection that took it.
+// connection that took it. A dry run's sink takes it instead, uncounted.
 bool SendReport(const char16_t* name, IDENTITY_REQUEST& request) {
+    if (REPORT_SINK* sink = CurrentReportSink()) {
+        const bool hasKind = request.KindField != NO_FIELD && request.KindField < request.Length();
+        return hasKind && sink->Take(request.Request.Data()[request.KindField], request);
+    }
     const bool sent = SendIdentityRequest(name, request.Request.Data(), request.Length());
     IDENTITY_PROTOCOL* connection = CurrentConnection();
     // A report a stop kept back has not failed: it is made again after the restart.
@@ -294,19 +299,31 @@ bool EncodeIdentityRequest(IDENTITY_REQUEST& request, const IP_ADDRESS& address,
 bool IdentityReportHeartbeat(IDENTITY_REQUEST& request) {
     DebugLog(u"IdentityReportHeartbeat: Request length = %lu", request.Length());
     if (!SetKind(request, REPORT_KIND_HEARTBEAT)) return false;
+    if (REPORT_SINK* sink = CurrentReportSink()) return sink->Take(REPORT_KIND_HEARTBEAT, request);
     Health().Add(HEALTH_HEARTBEATS_SENT);
     return SendIdentityRequest(u"IdentityReportHeartbeat", request.Request.Data(), request.Length());
 }
 
-STRING RequestUserName(const IDENTITY_REQUEST& request) {
-    STRING userName;
-    if (request.UserNameField == NO_FIELD || request.UserNameField + 2 > request.Length()) return userName;
-    const uint8_t* field = request.Request.Data() + request.UserNameField;
+namespace {
+
+// The wire string at a field position: a big-endian count, then the units.
+STRING RequestString(const IDENTITY_REQUEST& request, uint32_t position) {
+    STRING text;
+    if (position == NO_FIELD || position + 2 > request.Length()) return text;
+    const uint8_t* field = request.Request.Data() + position;
     const uint32_t count = (uint32_t{field[0]} << 8) | field[1];
-    if (request.UserNameField + 2 + 2 * count > request.Length()) return userName;
-    userName = STRING(count);
-    std::memcpy(userName.Buffer(), field + 2, 2 * count);
-    return userName;
+    if (position + 2 + 2 * count > request.Length()) return text;
+    text = STRING(count);
+    std::memcpy(text.Buffer(), field + 2, 2 * count);
+    return text;
+}
+
+}  // namespace
+
+STRING RequestUserName(const IDENTITY_REQUEST& request) { return RequestString(request, request.UserNameField); }
+
+STRING RequestComputerName(const IDENTITY_REQUEST& request) {
+    return RequestString(request, request.ComputerNameField);
 }
 
 STRING RequestAddressText(const IDENTITY_REQUEST& request) {

@@ -79,6 +79,7 @@ bool IdentityReportHeartbeat(IDENTITY_REQUEST& request);
 // The user name and the address text a built request carries, read back from its fields
 // (empty when it has none).
 STRING RequestUserName(const IDENTITY_REQUEST& request);
+STRING RequestComputerName(const IDENTITY_REQUEST& request);
 STRING RequestAddressText(const IDENTITY_REQUEST& request);
 bool IdentityReportLogoff(IDENTITY_REQUEST& request);
 // The stored logon report sent again as a logon (to a server that does not know it yet).

@@ -47,6 +47,9 @@ struct NEW_EVENT_RECORD {
     std::vector<uint8_t> Data;
 };
 
+// "S-1-5-21-..." as a binary SID; false for text that is not one.
+bool ParseSidText(const std::string& text, std::vector<uint8_t>& sid);
+
 // Lays the record out in the EVENTLOGRECORD format with the given record number.
 std::vector<uint8_t> BuildEventLogRecord(const NEW_EVENT_RECORD& record, uint32_t recordNumber);
 

@@ -65,6 +65,39 @@ bool RegistryTextFromBytes(uint32_t type, const uint8_t* data, uint32_t size, ST
     return true;
 }
 
+bool ReadRegistryStrings(const REGISTRY_KEY& key, const char16_t* name, std::vector<STRING>& values,
+                         uint32_t maximumBytes) {
+    values.clear();
+    uint32_t type = REG_TYPE_NONE;
+    uint32_t size = 0;
+    uint32_t code = key.QueryValue(name, &type, nullptr, &size);
+    if (code == ERR_MORE_DATA) code = ERR_SUCCESS;
+    if (!Succeeded(code)) return false;
+    if (type != REG_TYPE_MULTI_SZ && type != REG_TYPE_SZ && type != REG_TYPE_EXPAND_SZ) {
+        return Succeeded(ERR_INVALID_DATATYPE);
+    }
+    if (size > maximumBytes) return Succeeded(ERR_INVALID_DATA);
+    std::u16string units((size + 1) / sizeof(char16_t), u'\0');
+    uint32_t read = size;
+    if (size != 0) {
+        code = key.QueryValue(name, &type, units.data(), &read);
+        // A value that changed between the two queries is read as it is now, within the limit.
+        if (code == ERR_MORE_DATA) return ReadRegistryStrings(key, name, values, maximumBytes);
+        if (!Succeeded(code)) return false;
+        if (type != REG_TYPE_MULTI_SZ && type != REG_TYPE_SZ && type != REG_TYPE_EXPAND_SZ) {
+            return Succeeded(ERR_INVALID_DATATYPE);
+        }
+        units.resize((read + 1) / sizeof(char16_t));
+    }
+    if (type != REG_TYPE_MULTI_SZ) units.resize(std::min(units.find(u'\0'), units.size()));
+    for (size_t start = 0; start < units.size();) {
+        const size_t end = std::min(units.find(u'\0', start), units.size());
+        if (end > start) values.emplace_back(units.data() + start, static_cast<uint32_t>(end - start));
+        start = end + 1;
+    }
+    return true;
+}
+
 bool RegistryValueExists(const REGISTRY_KEY& key, const char16_t* name) {
     uint32_t type = REG_TYPE_NONE;
     uint32_t size = 0;
@@ -81,40 +114,20 @@ bool WriteRegistryString(const REGISTRY_KEY& key, const char16_t* name, const ch
     return Succeeded(key.SetValue(name, REG_TYPE_SZ, text != nullptr ? text : u"", bytes));
 }
 
+bool WriteRegistryStrings(const REGISTRY_KEY& key, const char16_t* name, const std::vector<STRING>& values) {
+    std::u16string units;
+    for (const STRING& value : values) units.append(value.Text(), value.Length() + 1);
+    units.push_back(u'\0');
+    return Succeeded(key.SetValue(name, REG_TYPE_MULTI_SZ, units.data(),
+                                  static_cast<uint32_t>(units.size() * sizeof(char16_t))));
+}
+
 bool ReadRegistryQword(const REGISTRY_KEY& key, const char16_t* name, uint64_t& value) {
     return ReadRegistryNumber(key, name, REG_TYPE_QWORD, value);
 }
 
 bool WriteRegistryQword(const REGISTRY_KEY& key, const char16_t* name, uint64_t value) {
     return Succeeded(key.SetValue(name, REG_TYPE_QWORD, &value, sizeof value));
-}
-
-bool ReadRegistryStrings(const REGISTRY_KEY& key, const char16_t* name, std::vector<STRING>& values) {
-    values.clear();
-    uint32_t type = REG_TYPE_NONE;
-    uint32_t size = 0;
-    uint32_t code = key.QueryValue(name, &type, nullptr, &size);
-    if (code == ERR_MORE_DATA) code = ERR_SUCCESS;
-    if (!Succeeded(code)) return false;
-    if (type != REG_TYPE_MULTI_SZ && type != REG_TYPE_SZ && type != REG_TYPE_EXPAND_SZ) {
-        return Succeeded(ERR_INVALID_DATATYPE);
-    }
-    std::u16string units((size + 1) / sizeof(char16_t), u'\0');
-    uint32_t read = size;
-    if (size != 0) {
-        code = key.QueryValue(name, &type, units.data(), &read);
-        if (!Succeeded(code)) return false;
-    }
-    units.resize(std::min<size_t>(units.size(), (read + 1) / sizeof(char16_t)));
-    // Strings end at each NUL; a single string value is one string whatever follows its NUL.
-    if (type != REG_TYPE_MULTI_SZ) units.resize(std::min(units.find(u'\0'), units.size()));
-    size_t start = 0;
-    while (start < units.size()) {
-        const size_t end = std::min(units.find(u'\0', start), units.size());
-        if (end > start) values.emplace_back(units.data() + start, static_cast<uint32_t>(end - start));
-        start = end + 1;
-    }
-    return true;
 }
 
 bool DeleteRegistryValue(const REGISTRY_KEY& key, const char16_t* name) {

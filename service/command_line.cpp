@@ -93,6 +93,17 @@ const char16_t* ParseCommandLine(COMMAND_LINE& line, const char16_t* const* argu
             else if (Is(value, u"TCPS")) line.Protocol = PROTOCOL_SECURE_TCP;
             else if (Is(value, u"TCP")) line.Protocol = PROTOCOL_TCP;
             else return value;
+        } else if (Is(name, u"IGNORE_USERS")) {
+            if ((line.IgnoreUsers = TakeValue(argument, end)) == nullptr) return name;
+        } else if (Is(name, u"INCLUDE_NETWORKS")) {
+            if ((line.IncludeNetworks = TakeValue(argument, end)) == nullptr) return name;
+        } else if (Is(name, u"EXCLUDE_NETWORKS")) {
+            if ((line.ExcludeNetworks = TakeValue(argument, end)) == nullptr) return name;
+        } else if (Is(name, u"REPLAY")) {
+            const char16_t* value = TakeValue(argument, end);
+            if (value == nullptr) return name;
+            if (value[0] == 0) return value;
+            line.ReplayFile = value;
         } else if (Is(name, u"REPORT_IDENTITY")) {
             line.ReportMode = line.ReportIdentity = true;
         } else if (Is(name, u"REPORT_HEARTBEAT")) {
@@ -160,11 +171,13 @@ void ApplyDebugOutputMode(const COMMAND_LINE& line) {
     const CHOSEN_MODE chosen = ChooseMode(line.CommandLineMode, line.RegistryMode, line.EnvironmentMode);
     SetLogRenameSchedule(0, 1);
     SetDebugOutputMode(chosen.Mode);
+    // A dry run keeps its own log, so that it never overwrites the running service's.
+    const char16_t* logName = line.ReplayFile != nullptr ? u"QuorvaneReplay" : u"Quorvane";
 #if defined(QV_LOG_FOLDER)
     // The Debian package keeps the program in root's /usr/sbin; its log has a folder of its own.
-    SetLogPath(u"" QV_LOG_FOLDER, u"Quorvane", LOG_PATH_DEFAULT);
+    SetLogPath(u"" QV_LOG_FOLDER, logName, LOG_PATH_DEFAULT);
 #else
-    SetLogPath(LOG_PATH_PROGRAM, u"Quorvane", LOG_PATH_DEFAULT);
+    SetLogPath(LOG_PATH_PROGRAM, logName, LOG_PATH_DEFAULT);
 #endif
     LogArguments(line.Arguments, static_cast<uint32_t>(line.ArgumentsEnd - line.Arguments));
     LogDebugOutputMode(chosen.Mode, chosen.Source, chosen.Name);

@@ -21,6 +21,11 @@ struct COMMAND_LINE : DUMP_SWITCHES {
     const char16_t* AdServer = nullptr;  // may point to an empty text: the global catalog
     const char16_t* UserName = nullptr;
     const char16_t* ComputerName = nullptr;
+    // The filter lists, entries separated by ';' or ','; an empty text deletes the list.
+    const char16_t* IgnoreUsers = nullptr;
+    const char16_t* IncludeNetworks = nullptr;
+    const char16_t* ExcludeNetworks = nullptr;
+    const char16_t* ReplayFile = nullptr;  // the dry run's exported log
     uint32_t Protocol = PROTOCOL_NOT_GIVEN;
     uint32_t CommandLineMode = 0;
     uint32_t RegistryMode = 0;

@@ -10,6 +10,7 @@
 #include "platform/user_notice.h"
 #include "service/application_mode.h"
 #include "service/command_line.h"
+#include "service/replay_mode.h"
 #include "service/report_mode.h"
 #include "service/service_host.h"
 #include "service/service_main.h"
@@ -84,6 +85,8 @@ int QuorvaneMain(uint32_t count, const char16_t* const* arguments) {
     OpenLsaPolicy();
     DiscoverHostAddresses();
 
+    // A dry run first: whatever else the command line says, it never becomes a service.
+    if (line.ReplayFile != nullptr) return RunReplayMode();
     if (line.ReportMode) return RunReportMode();
     if (line.ConfigureOnly) return ConfigureAndExit();
     if (line.Application) return RunAsApplication();

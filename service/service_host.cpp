@@ -11,6 +11,7 @@
 #include "platform/thread.h"
 #include "service/agent_health.h"
 #include "service/command_line.h"
+#include "service/filter_settings.h"
 #include "service/connection_settings.h"
 #include "service/read_position.h"
 #include "service/settings.h"
@@ -114,6 +115,7 @@ EVENT_LOG_CONTEXT ServiceEventLogContext() {
     context.LogonTimeToLive = [] { return Settings().LogonTimeToLive.load(); };
     context.HeartbeatInterval = [] { return Settings().HeartbeatInterval.load(); };
     context.StatisticsKey = &StatisticsKey();
+    context.LogonFilters = &LogonFilters();
     context.StatisticsWritten = PublishAgentHealth;
     context.StopEvent = &StopServiceEvent();
     context.LoadPosition = LoadReadPosition;

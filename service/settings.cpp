@@ -7,6 +7,7 @@
 #include "platform/error_text.h"
 #include "platform/last_error.h"
 #include "platform/registry_values.h"
+#include "service/filter_settings.h"
 #include "service/connection_settings.h"
 #include "service/service_host.h"
 #include "support/debug_log.h"
@@ -177,6 +178,7 @@ bool LoadSettings(const COMMAND_LINE& line, const REGISTRY_KEY& key) {
                 settings.HeartbeatInterval);
     LoadMinutes(key, LOGON_TTL, DEFAULT_LOGON_TTL_MINUTES, u"Logon time-to-live = %lu (minutes)",
                 settings.LogonTimeToLive);
+    LoadFilterSettings(line, key);
     LoadConnectionSettings(key, settings.IdentityProtocol);
     return loaded;
 }
@@ -238,6 +240,7 @@ void ReloadSettings(COMMAND_LINE& line, const REGISTRY_KEY& key) {
         ReloadMinutes(key, HEARTBEAT, u"Heartbeat interval = %lu (minutes)", settings.HeartbeatInterval);
         ReloadMinutes(key, LOGON_TTL, u"Logon time-to-live = %lu (minutes)", settings.LogonTimeToLive);
     }
+    ReloadFilterSettings(key);
     ReloadConnectionSettings(key, settings.IdentityProtocol);
     if (connectionChanged) SettingsChangedEvent().Set();
     // A changed setting may be the directory's (its server, how to bind): the next look-up

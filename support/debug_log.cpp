@@ -33,6 +33,9 @@ constexpr uint32_t HOLD_MASK = 0x3;
 // The calling thread's queue, and the generation of queues it belongs to.
 thread_local HELD_QUEUE* ThreadQueue = nullptr;
 thread_local uint64_t ThreadQueueGeneration = 0;
+// What the calling thread's messages are also handed to (ObserveThreadMessages).
+thread_local MESSAGE_OBSERVER ThreadObserver = nullptr;
+thread_local void* ThreadObserverContext = nullptr;
 
 DEBUG_LOG_STATE* CreateState() {
     auto* state = new DEBUG_LOG_STATE;
@@ -311,13 +314,21 @@ void LibraryMessageArgs(bool progress, const char16_t* format, FORMAT_ARGS args)
 
 // --- messages -------------------------------------------------------------------------------------
 
+void ObserveThreadMessages(MESSAGE_OBSERVER observer, void* context) {
+    ThreadObserver = observer;
+    ThreadObserverContext = context;
+}
+
 void DebugLogArgs(uint32_t flags, const char16_t* format, FORMAT_ARGS args) {
     DEBUG_LOG_STATE& state = LogState();
     const LOCK lock(state.Lock);
-    if (state.ShutDown || !Admitted(flags, state.Mode.load())) return;
+    const bool observed = ThreadObserver != nullptr && (flags & DBGOUT_CATEGORIES) == 0;
+    const bool admitted = !state.ShutDown && Admitted(flags, state.Mode.load());
+    if (!observed && !admitted) return;
     STRING text;
     FormatStringArgs(text, FORMAT_UNLIMITED, format, args);
-    AcceptText(flags, std::move(text));
+    if (observed) ThreadObserver(ThreadObserverContext, text);
+    if (admitted) AcceptText(flags, std::move(text));
 }
 
 void DebugLogArgsA(uint32_t flags, const char* format, FORMAT_ARGS args) {

@@ -45,6 +45,12 @@ void DebugLogFlush(bool blankLine);
 void DebuggerPrintArgs(const char16_t* format, FORMAT_ARGS args);
 void DebuggerPrintPlainArgs(const char16_t* format, FORMAT_ARGS args);
 
+// Hands each message the calling thread writes outside the categories (Verbose, AD, TCP) to
+// 'observer' as well, as formatted and whatever channels the mode has; null stops it. A dry
+// run shows with it the line in which a handler said why it passed a record over.
+using MESSAGE_OBSERVER = void (*)(void* context, const STRING& text);
+void ObserveThreadMessages(MESSAGE_OBSERVER observer, void* context);
+
 // A LOG_FUNCTION (see thread_group.h) that writes with flags 0.
 void DebugLogFunction(const char16_t* format, FORMAT_ARGS args);
 

@@ -60,19 +60,19 @@ void DateFromDays(uint64_t daysSince1601, uint32_t& year, uint32_t& month, uint3
 
 namespace {
 
-std::atomic<TIME_SOURCE*> TestTimeSource{nullptr};
+std::atomic<TIME_SOURCE*> ChosenTimeSource{nullptr};
 
 }  // namespace
 
-void SetTimeSourceForTest(TIME_SOURCE* source) { TestTimeSource.store(source); }
+void SetTimeSource(TIME_SOURCE* source) { ChosenTimeSource.store(source); }
 
 TIME_VALUE TIME_VALUE::Now() {
-    TIME_SOURCE* source = TestTimeSource.load();
+    TIME_SOURCE* source = ChosenTimeSource.load();
     return TIME_VALUE{source != nullptr ? source->WallClock() : SystemTimeNow(), ABSOLUTE};
 }
 
 uint64_t STOPWATCH::Now() {
-    TIME_SOURCE* source = TestTimeSource.load();
+    TIME_SOURCE* source = ChosenTimeSource.load();
     return source != nullptr ? source->MonotonicMilliseconds() : MonotonicMilliseconds();
 }
 

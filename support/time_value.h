@@ -52,7 +52,8 @@ public:
     int64_t DueTime() const { return static_cast<int64_t>(Count); }
 };
 
-// Where the program reads the time: the system's clocks, or a test's settable ones.
+// Where the program reads the time: the system's clocks, a test's settable ones, or a dry run's,
+// which follow the records it replays.
 class TIME_SOURCE {
 public:
     virtual ~TIME_SOURCE() = default;
@@ -60,7 +61,7 @@ public:
     virtual uint64_t MonotonicMilliseconds() = 0;
 };
 // Null puts the system's clocks back.
-void SetTimeSourceForTest(TIME_SOURCE* source);
+void SetTimeSource(TIME_SOURCE* source);
 
 // Elapsed time on the monotonic clock: a step of the wall clock, back or forward, changes
 // neither an elapsed time nor anything timed by one (waits, time-to-live, heartbeats).

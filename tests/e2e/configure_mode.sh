@@ -31,6 +31,25 @@ run -X -AD_SERVER ""
 check "an empty AD server is accepted" 0 $?
 check "an empty AD server deletes the value" 0 "$(registry query "$key" | grep -c AdServer)"
 
+# The filter lists, stored as REG_MULTI_SZ from a list separated by semicolons; empty deletes.
+run -X -IGNORE_USERS 'svc_*; CORP\backup' -EXCLUDE_NETWORKS 10.9.0.0/16
+check "filter lists are stored" "0 1 1" \
+  "$? $(registry query "$key" | grep -c 'IgnoreUsers *REG_MULTI_SZ *svc_\*\\0CORP\\backup$') $(registry query "$key" | grep -c 'ExcludeNetworks *REG_MULTI_SZ *10.9.0.0/16$')"
+run -X -IGNORE_USERS ""
+check "an empty list deletes it" 0 "$(registry query "$key" | grep -c IgnoreUsers)"
+
+# The dry run stores nothing, and says when it cannot read its file (the Windows build reads no
+# exported logs yet).
+before=$(registry query "$key")
+run -REPLAY "$work/missing.evtx" -IGNORE_USERS x
+check "a dry run without its file exits 1" 1 $?
+check "a dry run stores nothing" "$before" "$(registry query "$key")"
+if [ "$platform" = posix ]; then
+  check "a dry run says why" 1 "$(grep -c 'Unable to read the exported log' "$work/stderr")"
+else
+  check "a dry run says why" 1 "$(grep -c 'not available in the Windows build yet' "$work/QuorvaneReplay.log")"
+fi
+
 run -X -BOGUS
 check "a bad switch exits 2" 2 $?
 if [ "$platform" = posix ]; then

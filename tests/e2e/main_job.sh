@@ -12,6 +12,12 @@
 #              its computer; groups over TCP, none over TLS; heartbeats, expiry and statistics on
 #              the real minute clock (about three minutes)
 #   evtx       each shared exported log (EVTX_DIR) gives exactly the reports the rules call for
+#   filters    a service account at a user's address changes nothing at the peer and is counted;
+#              networks included and excluded (IPv6 and mapped addresses too); a changed list
+#              takes effect while running; a malformed entry is reported and left out
+#   replay     the dry run over each shared exported log (EVTX_DIR) prints exactly the reports
+#              the running agent sends, and with a list the records it passes over; it stores
+#              nothing
 #   restart    a restart reads on where reading stopped: what was written meanwhile is reported
 #              (unless older than the logon time-to-live); a first start and a cleared log begin
 #              at the end, saying why
@@ -123,6 +129,20 @@ set_value IdentProtocol REG_DWORD 2
 # Nothing answers here: directory look-ups fail at once unless a part points them elsewhere.
 set_value AdGlobalCatalog REG_SZ 127.0.0.49
 
+# What the rules call for, read off each log's records (evtxexport): computer accounts,
+# proxied (a subject that is not the null SID), anonymous and loopback logons and service
+# logon types are ignored; a repeat renews; another user at an address is logged off first;
+# a client without a workstation name gets its name from the reverse look-up, which finds
+# none of these addresses. Without a directory a DNS domain is shortened.
+declare -A evtx_reports=(
+  [anonymous_loopback_4624_4634]=""
+  [dc_security_4624_4768_4769]="logon THREEBEESCO\\lgrove - 172.16.66.19|logoff THREEBEESCO\\lgrove - 172.16.66.19|logon 3B\\lgrove 3B\\04246W-WIN10 172.16.66.19"
+  [interactive_4624_4625]=""
+  [ntlm_relay_4624_4634]="logon WINLAB\\Administrator - 192.168.1.219"
+  [rdp_tunneling_4624]=""
+  [security_log_cleared_1102]=""
+  [wmi_target_host_4624]="logon EXAMPLE\\Administrator - 10.0.2.17|logoff EXAMPLE\\Administrator - 10.0.2.17|logon EXAMPLE\\user01 - 10.0.2.17"
+)
 logons() {
   local address=127.0.0.61
   start_server $address
@@ -221,24 +241,10 @@ evtx() {
   local address=127.0.0.63 file name expected
   start_server $address
   set_value IdentServer REG_SZ $address
-  # What the rules call for, read off each log's records (evtxexport): computer accounts,
-  # proxied (a subject that is not the null SID), anonymous and loopback logons and service
-  # logon types are ignored; a repeat renews; another user at an address is logged off first;
-  # a client without a workstation name gets its name from the reverse look-up, which finds
-  # none of these addresses. Without a directory a DNS domain is shortened.
-  declare -A reports=(
-    [anonymous_loopback_4624_4634]=""
-    [dc_security_4624_4768_4769]="logon THREEBEESCO\\lgrove - 172.16.66.19|logoff THREEBEESCO\\lgrove - 172.16.66.19|logon 3B\\lgrove 3B\\04246W-WIN10 172.16.66.19"
-    [interactive_4624_4625]=""
-    [ntlm_relay_4624_4634]="logon WINLAB\\Administrator - 192.168.1.219"
-    [rdp_tunneling_4624]=""
-    [security_log_cleared_1102]=""
-    [wmi_target_host_4624]="logon EXAMPLE\\Administrator - 10.0.2.17|logoff EXAMPLE\\Administrator - 10.0.2.17|logon EXAMPLE\\user01 - 10.0.2.17"
-  )
   for file in "$extra"/*.evtx; do
     name=$(basename "$file" .evtx)
-    [ -n "${reports[$name]+set}" ] || { check "evtx: $name has expectations" yes no; continue; }
-    expected=${reports[$name]}
+    [ -n "${evtx_reports[$name]+set}" ] || { check "evtx: $name has expectations" yes no; continue; }
+    expected=${evtx_reports[$name]}
     : >"$work/requests.$address"
     "$qvevt" clear >/dev/null 2>&1
     write_account_logon zoe CORP 10.0.0.99 PC1
@@ -249,6 +255,100 @@ evtx() {
     stop_agent
     check "evtx: $name" "$expected" "$(requests $address | paste -sd'|')"
   done
+}
+
+filters() {
+  local address=127.0.0.67
+  start_server $address
+  set_value IdentServer REG_SZ $address
+  registry add "$key" /v IgnoreUsers /t REG_MULTI_SZ /d 'svc_*\0CORP\scanner' /f >/dev/null
+  registry add "$key" /v ExcludeNetworks /t REG_MULTI_SZ /d '10.9.0.0/16\02001:db8:9::/48\010.8.0.1/8' /f >/dev/null
+  start_agent
+  check "filters: a malformed entry is reported once and left out" "1 1" \
+    "$(count_lines 'Ignoring the malformed entry "10.8.0.1/8" of ExcludeNetworks') $(count_lines 'ExcludeNetworks = 2 ranges')"
+
+  # The service account: alice stays the identity at her address, and it is counted.
+  write_account_logon alice CORP 10.1.1.5 PC5
+  write_account_logon svc_backup CORP 10.1.1.5 PC5
+  wait_for_requests $address 1 20
+  wait_for_line 'Passed over by IgnoreUsers entry "svc_*"' 20
+  sleep 1
+  check "filters: the service account changes nothing at the peer" "logon CORP\\alice CORP\\PC5 10.1.1.5" \
+    "$(requests $address | paste -sd'|')"
+  check "filters: one line says why" 1 \
+    "$(count_lines 'Do_EVENT_ACCOUNT_LOGON: Passed over by IgnoreUsers entry "svc_*": User name = "CORP\svc_backup", IP address = "10.1.1.5"')"
+  local ignored=""
+  for _ in $(seq 1 200); do  # the counters are written at the expiry run, once a minute
+    ignored=$(registry query "$key\\Statistics" 2>/dev/null | sed -n 's/.*Ignored *REG_DWORD *//p')
+    [ -n "$ignored" ] && break
+    sleep 0.5
+  done
+  check "filters: Statistics counts the logon passed over" 0x1 "$ignored"
+
+  # Networks, IPv6 and mapped addresses; then a list changed while running.
+  write_account_logon bob CORP ::ffff:10.9.1.1 PC6
+  write_account_logon bob CORP 2001:db8:9::5 PC6
+  write_account_logon carol CORP 2001:db8:1::5 PC7
+  wait_for_requests $address 2 20  # each list changes once what was written before it is done
+  registry add "$key" /v IgnoreUsers /t REG_MULTI_SZ /d 'carol' /f >/dev/null
+  wait_for_line 'IgnoreUsers = 1 entries (1 names, 0 patterns)' 20
+  write_account_logon carol CORP 10.3.3.3 PC8
+  write_account_logon svc_backup CORP 10.1.1.6 PC9
+  wait_for_requests $address 3 20
+  registry add "$key" /v IncludeNetworks /t REG_MULTI_SZ /d '10.1.0.0/16' /f >/dev/null
+  wait_for_line 'IncludeNetworks = 1 ranges' 20
+  write_account_logon dave CORP 10.2.2.2 PC10
+  write_account_logon erin CORP 10.1.7.7 PC11
+  wait_for_requests $address 4 20
+  sleep 1
+  check "filters: excluded and included networks, a changed list without a restart" \
+    "logon CORP\\alice CORP\\PC5 10.1.1.5|logon CORP\\carol CORP\\PC7 2001:db8:1::5|logon CORP\\svc_backup CORP\\PC9 10.1.1.6|logon CORP\\erin CORP\\PC11 10.1.7.7" \
+    "$(requests $address | paste -sd'|')"
+  check "filters: each passed over with its reason" "2 1 1" \
+    "$(count_lines 'Passed over by ExcludeNetworks entry') $(count_lines 'Passed over by IgnoreUsers entry "carol"') $(count_lines 'Passed over, the address is outside IncludeNetworks')"
+  stop_agent
+}
+
+replay() {
+  local file name expected output reported
+  private_hosts <<'EOF2'
+127.0.0.1 localhost
+EOF2
+  local before
+  before=$(registry query "$key")
+  for file in "$extra"/*.evtx; do
+    name=$(basename "$file" .evtx)
+    [ -n "${evtx_reports[$name]+set}" ] || { check "replay: $name has expectations" yes no; continue; }
+    output=$(with_private_resolver "$copy" -REPLAY "$file" 2>"$work/stderr")
+    check "replay: $name exits 0" 0 $?
+    check "replay: $name" "${evtx_reports[$name]}" "$(replayed_reports <<<"$output")"
+  done
+
+  # A list stored in the settings and one given beside the switch, for this run only.
+  registry add "$key" /v IgnoreUsers /t REG_MULTI_SZ /d 'example\administrator' /f >/dev/null
+  before=$(registry query "$key")
+  output=$(with_private_resolver "$copy" -REPLAY "$extra/wmi_target_host_4624.evtx" 2>"$work/stderr")
+  check "replay: a stored list passes its account over" "logon EXAMPLE\\user01 - 10.0.2.17" \
+    "$(replayed_reports <<<"$output")"
+  check "replay: the records passed over and why" "2 3 4" \
+    "$(grep ': passed over: Do_EVENT_ACCOUNT_LOGON: Passed over by IgnoreUsers entry "example\\administrator"' <<<"$output" | sed -E 's/^Record ([0-9]+) .*/\1/' | paste -sd' ')"
+  output=$(with_private_resolver "$copy" -REPLAY "$extra/wmi_target_host_4624.evtx" -IGNORE_USERS 'user0?' \
+    -EXCLUDE_NETWORKS 10.0.0.0/8 2>"$work/stderr")
+  check "replay: lists beside the switch are tried" "0 4" \
+    "$(replayed_reports <<<"$output" | grep -c .) $(grep -c 'Passed over by ExcludeNetworks entry "10.0.0.0/8"' <<<"$output")"
+  check "replay: nothing is stored" "$before" "$(registry query "$key")"
+  check "replay: no statistics, no service log" "no no" \
+    "$(registry query "$key\\Statistics" >/dev/null 2>&1 && echo yes || echo no) $([ -e "$log" ] && echo yes || echo no)"
+  check "replay: its own log" yes "$([ -s "$work/QuorvaneReplay.log" ] && echo yes || echo no)"
+
+  with_private_resolver "$copy" -REPLAY "$work/missing.evtx" >/dev/null 2>"$work/stderr"
+  check "replay: an unreadable file exits 1 and says so" "1 1" "$? $(grep -c 'Unable to read the exported log' "$work/stderr")"
+}
+
+# The dry run's report lines as "kind user computer address" ("-" for no computer).
+replayed_reports() {
+  sed -n -E 's/^Record [0-9]+ \([^)]*\): (logon|logoff|heartbeat), User name = "(.*)", Computer name = "(.*)", IP address = "(.*)"$/\1 \2 \3 \4/p' |
+    sed -E 's/^([a-z]+ [^ ]+)  /\1 - /' | paste -sd'|'
 }
 
 restart() {

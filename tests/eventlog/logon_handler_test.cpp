@@ -9,7 +9,9 @@
 
 #include "eventlog/event_log.h"
 #include "eventlog/handler_support.h"
+#include "eventlog/logon_filter.h"
 #include "identity/identity_protocol.h"
+#include "identity/report_sink.h"
 #include "platform/registry.h"
 #include "platform/registry_values.h"
 #include "tests/directory/fake_directory_access.h"
@@ -67,10 +69,18 @@ protected:
     }
     void TearDown() override { SetCurrentConnection(nullptr); }
 
-    void Dispatch(uint32_t eventId, const std::vector<std::u16string>& strings) {
+    void Dispatch(uint32_t eventId, const std::vector<std::u16string>& strings) { DispatchTo(Log, eventId, strings); }
+    void DispatchTo(EVENT_LOG& log, uint32_t eventId, const std::vector<std::u16string>& strings) {
         const std::vector<uint8_t> bytes = test::MakeRecord(++Number, eventId, strings);
         RECORD_RANGE range;
-        Log.DispatchRecord(bytes.data(), static_cast<uint32_t>(bytes.size()), range);
+        log.DispatchRecord(bytes.data(), static_cast<uint32_t>(bytes.size()), range);
+    }
+    // A log of the test's own context whose every Expire call runs.
+    static std::unique_ptr<EVENT_LOG> ExpiringLog(const EVENT_LOG_CONTEXT& context) {
+        EVENT_LOG_TIMING timing;
+        timing.ExpiryIntervalMs = 0;
+        return std::make_unique<EVENT_LOG>(
+            context, std::make_unique<test::FAKE_EVENT_LOG>(std::make_shared<test::FAKE_LOG_TRACE>()), timing);
     }
     size_t Count(const std::string& text) { return Capture.LinesWith(text).size(); }
     std::string LastLine() {
@@ -267,14 +277,9 @@ TEST_F(LogonHandlerTest, TicketsAndLogonsAgeOnTheMonotonicClockWithHeartbeatsAnd
     context.LogonTimeToLive = [] { return 5u * 60000; };
     context.HeartbeatInterval = [] { return 2u * 60000; };
     context.StatisticsKey = &statistics;
-    EVENT_LOG_TIMING timing;
-    timing.ExpiryIntervalMs = 0;  // every call runs
-    EVENT_LOG log(context, std::make_unique<test::FAKE_EVENT_LOG>(std::make_shared<test::FAKE_LOG_TRACE>()), timing);
-    auto dispatch = [&](uint32_t eventId, const std::vector<std::u16string>& strings) {
-        const std::vector<uint8_t> bytes = test::MakeRecord(++Number, eventId, strings);
-        RECORD_RANGE range;
-        log.DispatchRecord(bytes.data(), static_cast<uint32_t>(bytes.size()), range);
-    };
+    const std::unique_ptr<EVENT_LOG> expiring = ExpiringLog(context);
+    EVENT_LOG& log = *expiring;
+    auto dispatch = [&](uint32_t eventId, const std::vector<std::u16string>& strings) { DispatchTo(log, eventId, strings); };
     auto stored = [&](const char16_t* name) {
         uint32_t value = 0xFFFFFFFF;
         ReadRegistryDword(statistics, name, value);
@@ -308,6 +313,78 @@ TEST_F(LogonHandlerTest, TicketsAndLogonsAgeOnTheMonotonicClockWithHeartbeatsAnd
     EXPECT_EQ(Count("Logon expired: User name = \"CORP\\alice\", IP address = \"10.0.0.5\""), 1u);
     EXPECT_EQ(Count("IdentityReportLogoff"), 0u);  // an expired logon is forgotten, not logged off
     EXPECT_EQ(stored(u"Logons"), 0u);
+    statistics.Close();
+}
+
+// Reports as the handlers would send them: "kind user address".
+class RECORDING_SINK : public REPORT_SINK {
+public:
+    RECORDING_SINK() { SetReportSink(this); }
+    ~RECORDING_SINK() override { SetReportSink(nullptr); }
+    bool Take(uint8_t kind, const IDENTITY_REQUEST& request) override {
+        const char* name = kind == REPORT_KIND_LOGON ? "logon" : kind == REPORT_KIND_LOGOFF ? "logoff" : "heartbeat";
+        Reports.push_back(std::string(name) + " " + Utf8(RequestUserName(request)) + " " + Utf8(RequestAddressText(request)));
+        return true;
+    }
+    std::vector<std::string> Reports;
+};
+
+// A logon the administrator's filters pass over touches no table: the address's user is
+// neither logged off nor renewed. One line says why; the count joins the statistics once a
+// filter was set, and not before.
+TEST_F(LogonHandlerTest, ALogonTheFiltersPassOverTouchesNoTableAndIsCounted) {
+#if !defined(_WIN32)
+    test::TEMP_DATA_ROOT root("filters");
+#endif
+    const char16_t* keyPath = u"SOFTWARE\\Tarnwell Systems\\Quorvane filter test";
+    ASSERT_EQ(CreateRegistryKey(keyPath), 0u);
+    REGISTRY_KEY statistics;
+    ASSERT_EQ(statistics.Open(keyPath, true), 0u);
+    ASSERT_TRUE(DeleteRegistryValue(statistics, u"Ignored"));  // the Windows registry outlives a run
+    test::SETTABLE_CLOCK clock;
+    clock.Freeze();
+    RECORDING_SINK sink;
+    LOGON_FILTER_SLOT filters;
+    EVENT_LOG_CONTEXT context{Switches};
+    context.StatisticsKey = &statistics;
+    context.LogonFilters = &filters;
+    const std::unique_ptr<EVENT_LOG> expiring = ExpiringLog(context);
+    EVENT_LOG& log = *expiring;
+    auto dispatch = [&](uint32_t eventId, const std::vector<std::u16string>& strings) { DispatchTo(log, eventId, strings); };
+    uint32_t ignored = 0;
+    log.Expire();
+    EXPECT_FALSE(ReadRegistryDword(statistics, u"Ignored", ignored));  // no filter yet: no counter
+
+    FILTER_LISTS lists;
+    lists.IgnoreUsers = {STRING(u"svc_*")};
+    lists.ExcludeNetworks = {STRING(u"10.9.0.0/16")};
+    std::vector<FILTER_PROBLEM> problems;
+    filters.Replace(std::make_shared<const LOGON_FILTER>(lists, problems));
+
+    IP_ADDRESS address;
+    ASSERT_TRUE(IpAddressFromText(address, u"10.1.1.5"));
+    dispatch(4624, AccountLogon(u"alice", u"CORP", u"10.1.1.5", u"3", u"PC5"));
+    ASSERT_NE(log.Logons().FindByAddress(address), nullptr);
+    const uint64_t aliceSince = log.Logons().FindByAddress(address)->TtlStart;
+    clock.Advance(1000);
+    dispatch(4624, AccountLogon(u"svc_backup", u"CORP", u"10.1.1.5", u"3", u"PC5"));
+    dispatch(540, Logon(u"svc_monitor", u"CORP", u"10.1.1.5"));
+    dispatch(528, Logon(u"alice", u"CORP", u"10.9.1.1", u"2", u"-", u"PC9"));
+
+    EXPECT_EQ(sink.Reports, std::vector<std::string>({"logon CORP\\alice 10.1.1.5"}));
+    EXPECT_EQ(Count("Do_EVENT_ACCOUNT_LOGON: Passed over by IgnoreUsers entry \"svc_*\": User name = "
+                    "\"CORP\\svc_backup\", IP address = \"10.1.1.5\""), 1u);
+    EXPECT_EQ(Count("Do_EVENT_LOGON: Passed over by IgnoreUsers entry \"svc_*\""), 1u);
+    EXPECT_EQ(Count("Do_EVENT_LOCAL_LOGON: Passed over by ExcludeNetworks entry \"10.9.0.0/16\""), 1u);
+    LOGON_ENTRY* alice = log.Logons().FindByAddress(address);
+    ASSERT_NE(alice, nullptr);
+    EXPECT_EQ(Utf8(alice->UserName()), "CORP\\alice");
+    EXPECT_EQ(alice->TtlStart, aliceSince);  // not renewed by anyone else's logon
+    EXPECT_EQ(log.Logons().Count(), 1u);
+
+    log.Expire();
+    EXPECT_TRUE(ReadRegistryDword(statistics, u"Ignored", ignored));
+    EXPECT_EQ(ignored, 3u);
     statistics.Close();
 }
 

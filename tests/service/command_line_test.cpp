@@ -69,6 +69,20 @@ TEST(CommandLineTest, ValuesFollowTheirRules) {
     EXPECT_EQ(dashed.Bad, nullptr);
     EXPECT_EQ(Utf8(dashed.Line.UserName), "-X");
     EXPECT_FALSE(dashed.Line.ConfigureOnly);
+
+    // The filter lists may be empty (the list is deleted); the dry run needs a file.
+    PARSED lists = Parse({u"-IGNORE_USERS", u"svc_*;CORP\\backup", u"-include_networks", u"", u"/EXCLUDE_NETWORKS",
+                          u"10.0.0.0/8", u"-REPLAY", u"yesterday.evtx"});
+    EXPECT_EQ(lists.Bad, nullptr);
+    EXPECT_EQ(Utf8(lists.Line.IgnoreUsers), "svc_*;CORP\\backup");
+    EXPECT_EQ(Utf8(lists.Line.IncludeNetworks), "");
+    EXPECT_EQ(Utf8(lists.Line.ExcludeNetworks), "10.0.0.0/8");
+    EXPECT_EQ(Utf8(lists.Line.ReplayFile), "yesterday.evtx");
+    EXPECT_EQ(Utf8(Parse({u"-EXCLUDE_NETWORKS"}).Bad), "EXCLUDE_NETWORKS");
+    EXPECT_EQ(Utf8(Parse({u"-REPLAY"}).Bad), "REPLAY");
+    PARSED noFile = Parse({u"-REPLAY", u""});
+    ASSERT_NE(noFile.Bad, nullptr);
+    EXPECT_EQ(Utf8(noFile.Bad), "");
 }
 
 TEST(CommandLineTest, ModeKeywordsAndCategoriesGatherIntoOneMode) {

@@ -18,6 +18,7 @@
 #include "platform/thread.h"
 #include "platform/wait.h"
 #include "service/command_line.h"
+#include "service/filter_settings.h"
 #include "service/connection_settings.h"
 #include "service/service_host.h"
 #include "service/settings.h"
@@ -83,7 +84,8 @@ protected:
         ASSERT_EQ(CreateRegistryKey(KEY), ERR_SUCCESS);
         ASSERT_EQ(Key.Open(KEY, true), ERR_SUCCESS);
         for (const char16_t* name : {u"IdentServer", u"IdentProtocol", u"AdServer", u"Heartbeat", u"LogonTTL",
-                                     u"DebugOutput", u"Shutdown"}) {
+                                     u"DebugOutput", u"Shutdown", u"IgnoreUsers", u"IncludeNetworks",
+                                     u"ExcludeNetworks"}) {
             DeleteRegistryValue(Key, name);
         }
         ResetDebugLogForTest(&Log);
@@ -216,6 +218,72 @@ TEST_F(SettingsTest, ReloadNoticesChangesAndSignalsConnectionChanges) {
     EXPECT_TRUE(Log.Contains("Identity protocol changed to TCP"));
     EXPECT_EQ(WaitForOne(SettingsChangedEvent(), 0), 0u);
     SettingsChangedEvent().Close();
+}
+
+// The filter lists: stored from the switches, read as REG_MULTI_SZ (or a REG_SZ list), built
+// again when their entries change and only then; a malformed entry is reported each time its
+// list is read anew, and a list that cannot be read stays as it was.
+TEST_F(SettingsTest, FilterListsAreStoredReadAndReadAgainOnlyWhenChanged) {
+    ASSERT_TRUE(WriteRegistryString(Key, u"IdentServer", u"id.example"));
+    COMMAND_LINE line;
+    ASSERT_TRUE(LoadSettings(line, Key));
+    EXPECT_FALSE(Log.Contains("IgnoreUsers"));  // none set: not a word
+    EXPECT_TRUE(LogonFilters().Current() == nullptr || LogonFilters().Current()->IsEmpty());
+
+    line.IgnoreUsers = u"svc_*; CORP\\backup ,bad/one";
+    line.ExcludeNetworks = u"10.9.0.0/16";
+    ASSERT_TRUE(LoadSettings(line, Key));
+    std::vector<STRING> stored;
+    ASSERT_TRUE(ReadRegistryStrings(Key, u"IgnoreUsers", stored));
+    ASSERT_EQ(stored.size(), 3u);
+    EXPECT_EQ(test::Utf8(stored[1]), "CORP\\backup");
+    uint32_t type = 0;
+    ASSERT_EQ(Key.QueryValue(u"ExcludeNetworks", &type, nullptr, nullptr), ERR_SUCCESS);
+    EXPECT_EQ(type, REG_TYPE_MULTI_SZ);
+    EXPECT_TRUE(Log.Contains("IgnoreUsers = \"svc_*; CORP\\backup ,bad/one\" (/IGNORE_USERS)"));
+    EXPECT_EQ(Log.Count("Ignoring the malformed entry \"bad/one\" of IgnoreUsers: no account name holds the character /"),
+              1u);
+    EXPECT_TRUE(Log.Contains("IgnoreUsers = 2 entries (1 names, 1 patterns)"));
+    EXPECT_TRUE(Log.Contains("ExcludeNetworks = 1 ranges"));
+    ASSERT_NE(LogonFilters().Current(), nullptr);
+    EXPECT_EQ(LogonFilters().Current()->IgnoredAccounts().Count(), 2u);
+
+    // A reload with nothing changed says nothing, not even the malformed entry again.
+    COMMAND_LINE plain;
+    Log.Clear();
+    ReloadSettings(plain, Key);
+    EXPECT_FALSE(Log.Contains("IgnoreUsers")) << Log.All();
+    EXPECT_FALSE(Log.Contains("ExcludeNetworks")) << Log.All();
+
+    // A REG_SZ list in a changed value; a removed list; an unreadable list stays in force.
+    ASSERT_TRUE(WriteRegistryString(Key, u"IncludeNetworks", u"10.0.0.0/8;2001:db8::/32"));
+    ASSERT_TRUE(DeleteRegistryValue(Key, u"ExcludeNetworks"));
+    ASSERT_TRUE(WriteRegistryDword(Key, u"IgnoreUsers", 1));
+    ReloadSettings(plain, Key);
+    EXPECT_TRUE(Log.Contains("IncludeNetworks = 2 ranges")) << Log.All();
+    EXPECT_TRUE(Log.Contains("ExcludeNetworks removed"));
+    EXPECT_TRUE(Log.Contains("Unable to load registry value = IgnoreUsers. "));
+    EXPECT_EQ(LogonFilters().Current()->IgnoredAccounts().Count(), 2u);
+    EXPECT_EQ(LogonFilters().Current()->IncludedNetworks().Count(), 2u);
+    EXPECT_TRUE(LogonFilters().Current()->ExcludedNetworks().IsEmpty());
+
+    // An include list with no usable range restricts nothing, and says so.
+    ASSERT_TRUE(WriteRegistryStrings(Key, u"IncludeNetworks", {STRING(u"10.0.0.0/99")}));
+    ReloadSettings(plain, Key);
+    EXPECT_TRUE(Log.Contains("IncludeNetworks has no usable range; every address is reported"));
+
+    // An empty switch deletes its list.
+    line = COMMAND_LINE();
+    line.IncludeNetworks = u"";
+    ASSERT_TRUE(LoadSettings(line, Key));
+    EXPECT_FALSE(RegistryValueExists(Key, u"IncludeNetworks"));
+
+#if defined(_WIN32)
+    // A list larger than the program reads (the POSIX store holds no such value) is said so.
+    ASSERT_TRUE(WriteRegistryStrings(Key, u"ExcludeNetworks", std::vector<STRING>(60000, STRING(u"10.0.0.0/8"))));
+    ReloadSettings(plain, Key);
+    EXPECT_TRUE(Log.Contains("Registry value ExcludeNetworks holds more than 1048576 bytes; it is not read"));
+#endif
 }
 
 TEST_F(SettingsTest, ARefreshNeverTurnsTheLogOff) {

@@ -12,10 +12,10 @@ namespace qv::test {
 
 class SETTABLE_CLOCK : public TIME_SOURCE {
 public:
-    SETTABLE_CLOCK() { SetTimeSourceForTest(this); }
+    SETTABLE_CLOCK() { SetTimeSource(this); }
     SETTABLE_CLOCK(const SETTABLE_CLOCK&) = delete;
     SETTABLE_CLOCK& operator=(const SETTABLE_CLOCK&) = delete;
-    ~SETTABLE_CLOCK() override { SetTimeSourceForTest(nullptr); }
+    ~SETTABLE_CLOCK() override { SetTimeSource(nullptr); }
 
     uint64_t WallClock() override { return Base(SystemTimeNow(), FrozenWall) + static_cast<uint64_t>(WallOffset.load()); }
     uint64_t MonotonicMilliseconds() override {

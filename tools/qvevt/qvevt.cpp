@@ -29,10 +29,10 @@
 #include "platform/error_text.h"
 #include "platform/event_log.h"
 #include "platform/event_log_record.h"
+#include "platform/exported_event_log.h"
 #include "platform/posix/event_log_store.h"
 #include "support/format.h"
 #include "tools/failure_message.h"
-#include "tools/qvevt/evtx_reader.h"
 
 namespace qv {
 namespace {

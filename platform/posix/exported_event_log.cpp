@@ -1,5 +1,5 @@
-// Reading .evtx files with libevtx (see evtx_reader.h).
-#include "tools/qvevt/evtx_reader.h"
+// Reading .evtx files with libevtx (see exported_event_log.h).
+#include "platform/exported_event_log.h"
 
 // Debian's libevtx-dev announces the libbfio interface but does not depend on libbfio-dev, so
 // its header would include <libbfio.h>, which is not there; we open files by name and need none
@@ -189,35 +189,6 @@ bool ReadRecord(libevtx_record_t* source, EVTX_RECORD& target) {
 }
 
 }  // namespace
-
-bool ParseSidText(const std::string& text, std::vector<uint8_t>& sid) {
-    sid.clear();
-    if (text.compare(0, 2, "S-") != 0 && text.compare(0, 2, "s-") != 0) return false;
-    std::vector<uint64_t> parts;
-    const char* at = text.c_str() + 2;
-    for (;;) {
-        if (*at < '0' || *at > '9') return false;
-        char* end = nullptr;
-        parts.push_back(std::strtoull(at, &end, 10));
-        at = end;
-        if (*at == '\0') break;
-        if (*at != '-') return false;
-        ++at;
-    }
-    // Revision, authority, and 1 to 15 sub-authorities of 32 bits.
-    if (parts.size() < 3 || parts.size() > 17 || parts[0] != 1 || parts[1] > 0xFFFFFFFFFFFFULL) return false;
-    sid.push_back(1);
-    sid.push_back(static_cast<uint8_t>(parts.size() - 2));
-    for (int shift = 40; shift >= 0; shift -= 8) sid.push_back(static_cast<uint8_t>(parts[1] >> shift));
-    for (size_t i = 2; i < parts.size(); ++i) {
-        if (parts[i] > 0xFFFFFFFFULL) {
-            sid.clear();
-            return false;
-        }
-        for (int shift = 0; shift < 32; shift += 8) sid.push_back(static_cast<uint8_t>(parts[i] >> shift));
-    }
-    return true;
-}
 
 bool ReadEvtxFile(const std::string& path, std::vector<EVTX_RECORD>& records, std::string& problem) {
     records.clear();
