@@ -124,6 +124,8 @@ run_case() {  # mode, state, stop
   [ "$1" = service ] && check "$name: READY=1 sent" 1 "$(notified READY=1)"
   stop_agent "$3"
   check "$name: exits 0" 0 "$agent_status"
+  # A sanitizer's finding (a leak at exit, say) is what a status of 1 means: show it.
+  [ "$agent_status" -ne 0 ] && sed 's/^/  agent stderr: /' "$work/stderr"
   check "$name: stopped within 5000 ms (took $stop_ms ms)" 1 "$(( stop_ms < 5000 ))"
   reason=$(expected_reason "$1" "$3")
   check "$name: the reason is logged" 1 "$(log_count "Stopping Service: Reason = $reason")"
