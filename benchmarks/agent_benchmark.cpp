@@ -29,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+#include "benchmarks/agent_harness.h"
 #include "benchmarks/reference_server.h"
 #include "identity/identity_context.h"
 #include "platform/event_log_record.h"
@@ -36,26 +37,18 @@
 #include "platform/registry.h"
 #include "platform/registry_values.h"
 
-extern char** environ;
 
 namespace qv {
 namespace {
 
 constexpr const char* SERVER_ADDRESS = "127.0.0.44";
 constexpr const char16_t* SETTINGS = u"SOFTWARE\\Tarnwell Systems\\Quorvane";
-using CLOCK = std::chrono::steady_clock;
-
-double Seconds(CLOCK::time_point since) { return std::chrono::duration<double>(CLOCK::now() - since).count(); }
-
-size_t Lines(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::vector<char> chunk(1 << 20);
-    size_t count = 0;
-    while (in.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) || in.gcount() > 0) {
-        count += static_cast<size_t>(std::count(chunk.begin(), chunk.begin() + in.gcount(), '\n'));
-    }
-    return count;
-}
+using bench::CLOCK;
+using bench::Lines;
+using bench::Logon;
+using bench::Seconds;
+using bench::WaitFor;
+using bench::Wide;
 
 size_t Descriptors(pid_t pid) {
     size_t count = 0;
@@ -95,25 +88,6 @@ uint64_t CpuTicks(pid_t pid) {
     return fields.size() > 12 ? std::stoull(fields[11]) + std::stoull(fields[12]) : 0;
 }
 
-std::u16string Wide(const std::string& text) { return std::u16string(text.begin(), text.end()); }
-
-// A network logon of user n at address n, with a workstation (no reverse look-up).
-NEW_EVENT_RECORD Logon(uint32_t user, uint32_t address) {
-    NEW_EVENT_RECORD record;
-    record.EventID = 4624;
-    record.EventType = 8;
-    record.TimeGenerated = record.TimeWritten = static_cast<uint32_t>(time(nullptr));
-    record.SourceName = u"Microsoft-Windows-Security-Auditing";
-    record.ComputerName = u"DC1";
-    const std::string ip = "10." + std::to_string((address >> 16) & 0xFF) + "." + std::to_string((address >> 8) & 0xFF) +
-                           "." + std::to_string(address & 0xFF);
-    record.Strings = {u"S-1-0-0", u"-", u"-", u"0x0", u"S-1-5-21-1-2-3-1104", Wide("user" + std::to_string(user)),
-                      u"CORP", u"0x3e7a", u"3", u"NtLmSsp", u"NTLM", Wide("PC" + std::to_string(address)),
-                      u"{00000000-0000-0000-0000-000000000000}", u"-", u"NTLM V2", u"128", u"0x0", u"-", Wide(ip),
-                      u"50123"};
-    return record;
-}
-
 NEW_EVENT_RECORD Unhandled() {
     NEW_EVENT_RECORD record;
     record.EventID = 5156;
@@ -124,15 +98,6 @@ NEW_EVENT_RECORD Unhandled() {
     record.Strings = {u"4", u"\\device\\harddiskvolume2\\windows\\system32\\svchost.exe", u"%%14592", u"10.0.0.5",
                       u"53", u"10.0.0.9", u"52114", u"17", u"65792", u"%%14610", u"44"};
     return record;
-}
-
-bool WaitFor(const std::filesystem::path& record, size_t lines, double seconds) {
-    const auto start = CLOCK::now();
-    while (Lines(record) < lines) {
-        if (Seconds(start) > seconds) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    }
-    return true;
 }
 
 // Whether the last 64 KiB of the file hold the text.
@@ -165,11 +130,7 @@ bool CatchUp(EVENT_LOG_WRITER& writer, const std::filesystem::path& record, uint
 int main(int argc, char** argv) {
     using namespace qv;
     const uint32_t total = argc > 1 ? static_cast<uint32_t>(std::atoi(argv[1])) : 1000000;
-    const char* folder = getenv("QV_BENCH_ROOT");
-    const std::filesystem::path root =
-        (folder != nullptr ? std::filesystem::path(folder) : std::filesystem::temp_directory_path()) /
-        ("qv_agent_bench_" + std::to_string(getpid()));
-    std::filesystem::create_directories(root);
+    const std::filesystem::path root = bench::BenchRoot("qv_agent_bench");
     setenv("QUORVANE_DATA_ROOT", (root / "data").c_str(), 1);
     const std::filesystem::path requests = root / "requests.jsonl";
     bench::REFERENCE_SERVER server({"--address", SERVER_ADDRESS, "--no-tls", "--record", requests.string()});
@@ -192,12 +153,8 @@ int main(int argc, char** argv) {
     if (writer.Open(u"Security") != 0 || writer.SetMaximumSize(32ULL << 20) != 0) return 1;
     writer.Append(Unhandled());  // the log's end, where the agent starts
 
-    const std::filesystem::path agentCopy = root / "Quorvane";
-    std::filesystem::copy_file(AGENT_PROGRAM, agentCopy);
-    pid_t agent = -1;
-    char* arguments[] = {const_cast<char*>(agentCopy.c_str()), const_cast<char*>("-A"), nullptr};
-    if (posix_spawn(&agent, agentCopy.c_str(), nullptr, nullptr, arguments, environ) != 0) return 1;
-    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const pid_t agent = bench::StartAgent(root);
+    if (agent < 0) return 1;
 
     // 1. 20,000 logons of different users at different addresses, appended in one go.
     const uint32_t LOGONS = getenv("QV_BENCH_LOGONS") ? static_cast<uint32_t>(std::atoi(getenv("QV_BENCH_LOGONS"))) : 20000;

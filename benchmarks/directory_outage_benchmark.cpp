@@ -15,7 +15,6 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -30,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+#include "benchmarks/agent_harness.h"
 #include "benchmarks/reference_server.h"
 #include "identity/identity_context.h"
 #include "identity/identity_request.h"
@@ -39,7 +39,6 @@
 #include "platform/registry.h"
 #include "platform/registry_values.h"
 
-extern char** environ;
 
 namespace qv {
 namespace {
@@ -48,41 +47,9 @@ constexpr const char* SERVER_ADDRESS = "127.0.0.45";
 constexpr const char* REFUSING_CATALOG = "127.0.0.49";
 constexpr const char* SILENT_CATALOG = "127.0.0.48";
 constexpr const char16_t* SETTINGS = u"SOFTWARE\\Tarnwell Systems\\Quorvane";
-using CLOCK = std::chrono::steady_clock;
-
-double Seconds(CLOCK::time_point since) { return std::chrono::duration<double>(CLOCK::now() - since).count(); }
-
-size_t Lines(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return static_cast<size_t>(std::count(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>(), '\n'));
-}
-
-bool WaitFor(const std::filesystem::path& record, size_t lines, double seconds) {
-    const auto start = CLOCK::now();
-    while (Lines(record) < lines) {
-        if (Seconds(start) > seconds) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
-}
-
-std::u16string Wide(const std::string& text) { return std::u16string(text.begin(), text.end()); }
-
-NEW_EVENT_RECORD Logon(uint32_t n) {
-    NEW_EVENT_RECORD record;
-    record.EventID = 4624;
-    record.EventType = 8;
-    record.TimeGenerated = record.TimeWritten = static_cast<uint32_t>(time(nullptr));
-    record.SourceName = u"Microsoft-Windows-Security-Auditing";
-    record.ComputerName = u"DC1";
-    const std::string ip = "10." + std::to_string((n >> 16) & 0xFF) + "." + std::to_string((n >> 8) & 0xFF) + "." +
-                           std::to_string(n & 0xFF);
-    record.Strings = {u"S-1-0-0", u"-", u"-", u"0x0", u"S-1-5-21-1-2-3-1104", Wide("user" + std::to_string(n)),
-                      u"CORP", u"0x3e7a", u"3", u"NtLmSsp", u"NTLM", Wide("PC" + std::to_string(n)),
-                      u"{00000000-0000-0000-0000-000000000000}", u"-", u"NTLM V2", u"128", u"0x0", u"-", Wide(ip),
-                      u"50123"};
-    return record;
-}
+using bench::CLOCK;
+using bench::Seconds;
+using bench::WaitFor;
 
 int Connect(const char* address, uint16_t port) {
     sockaddr_in target{};
@@ -154,19 +121,15 @@ double AgentRun(const std::filesystem::path& root, const char* name, const char*
     EVENT_LOG_WRITER writer;
     if (!server.Started || writer.Open(u"Security") != 0) return 0;
 
-    const std::filesystem::path agentCopy = folder / "Quorvane";
-    std::filesystem::copy_file(AGENT_PROGRAM, agentCopy);
-    pid_t agent = -1;
-    char* arguments[] = {const_cast<char*>(agentCopy.c_str()), const_cast<char*>("-A"), nullptr};
-    if (posix_spawn(&agent, agentCopy.c_str(), nullptr, nullptr, arguments, environ) != 0) return 0;
-    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const pid_t agent = bench::StartAgent(folder);
+    if (agent < 0) return 0;
 
     auto start = CLOCK::now();
-    writer.Append(Logon(1000000));
+    writer.Append(bench::Logon(1000000, 1000000));
     WaitFor(requests, 1, 60);
     const double first = Seconds(start);
     std::vector<NEW_EVENT_RECORD> batch;
-    for (uint32_t n = 0; n < logons; ++n) batch.push_back(Logon(n));
+    for (uint32_t n = 0; n < logons; ++n) batch.push_back(bench::Logon(n, n));
     start = CLOCK::now();
     writer.Append(batch);
     const bool reported = WaitFor(requests, logons + 1, 600);
@@ -186,10 +149,7 @@ double AgentRun(const std::filesystem::path& root, const char* name, const char*
 int main(int argc, char** argv) {
     using namespace qv;
     const uint32_t logons = argc > 1 ? static_cast<uint32_t>(std::atoi(argv[1])) : 5000;
-    const char* base = getenv("QV_BENCH_ROOT");
-    const std::filesystem::path root = (base != nullptr ? std::filesystem::path(base) : std::filesystem::temp_directory_path()) /
-                                       ("qv_directory_outage_bench_" + std::to_string(getpid()));
-    std::filesystem::create_directories(root);
+    const std::filesystem::path root = bench::BenchRoot("qv_directory_outage_bench");
 
     // A global catalog that accepts connections (the kernel completes them) and never answers.
     const int silent = socket(AF_INET, SOCK_STREAM, 0);
