@@ -65,6 +65,8 @@ void PrintTable(const REGISTRY_KEY& key, const HEALTH_SNAPSHOT& health, bool pro
     }
     Row(u"Logons", GroupedNumber(TableSize(key, u"Logons")));
     Row(u"Service tickets", GroupedNumber(TableSize(key, u"ServiceTickets")));
+    // Written once a filter list has been set (see the filters).
+    if (RegistryValueExists(key, u"Ignored")) Row(u"Ignored logons", GroupedNumber(TableSize(key, u"Ignored")));
 }
 
 }  // namespace
