@@ -21,8 +21,9 @@
 #   restart    a restart reads on where reading stopped: what was written meanwhile is reported
 #              (unless older than the logon time-to-live); a first start and a cleared log begin
 #              at the end, saying why
-#   burst      a stop in the middle of a 50,000-record backlog ends the agent within 5 s, nothing
-#              is reported after it, and the next start reads on from there
+#   burst      a stop in the middle of a 50,000-record backlog (a report there waits for its
+#              answer) ends the agent within 5 s, nothing is reported after it, and the next start
+#              reads on from there
 #   outage     with the Samba domain controller (DC_ENV) behind a relay (TCP_RELAY) that can hang,
 #              refuse or vanish: a stop in the middle of a hung look-up, reports without directory
 #              fields while it is away (one line when look-ups pause, one when it answers again),
@@ -391,25 +392,33 @@ restart() {
 
 burst() {
   local address=127.0.0.65 took before
-  start_server $address
+  # The server answers the second request only after 30 s: the logoff in the middle of the backlog.
+  start_server $address --delay-ms 30000 --misbehave-after 1 --misbehave-count 1
   set_value IdentServer REG_SZ $address
   start_agent
   stop_agent
-  # 50,000 repeat logons (each renews the first), then one of another user.
-  qvevt_options="--repeat 50000" write_account_logon alice CORP 10.0.0.5 PC5
+  # 25,000 repeat logons of one user (the first is reported, the rest renew it), another user at
+  # the same address (the first's logoff, held by the server), 25,000 repeats of that user, and
+  # one logon elsewhere.
+  qvevt_options="--repeat 25000" write_account_logon alice CORP 10.0.0.5 PC5
+  qvevt_options="--repeat 25000" write_account_logon bob CORP 10.0.0.5 PC5
   write_account_logon omega CORP 10.0.0.6 PC6
   start_agent
-  wait_for_line "Do_EVENT_ACCOUNT_LOGON: Reset TTL," 60
+  wait_for_line "IdentityReportLogoff" 120
+  sleep 0.5
   took=$(terminate_agent)
-  check "burst: stopped within 5000 ms (took $took ms) in the middle of the backlog" "yes 0" \
-    "$([ "$took" -lt 5000 ] && echo yes) $(count_lines 'EVENT_LOG::Process: Caught up')"
+  check "burst: stopped within 5000 ms (took $took ms) in the middle of the backlog" "yes 1 0" \
+    "$([ "$took" -lt 5000 ] && echo yes) $(count_lines 'EVENT_LOG::Process: Stopped while catching up') $(count_lines 'Caught up')"
   check "burst: nothing reported after the stop line" 0 "$(reported_after_stop)"
+  # The record whose report the stop cut short is the last one handed to a handler.
+  check "burst: no record is handed on after the stop" "yes" \
+    "$([ "$(count_lines 'the service is stopping; the request is not sent')" -le 1 ] && echo yes)"
   before=$(request_count $address)
   start_agent
   wait_for_requests $address $((before + 2)) 120
   sleep 0.5
   check "burst: the next start reads on from the place and reports the rest" \
-    "1 logon CORP\\alice CORP\\PC5 10.0.0.5|logon CORP\\omega CORP\\PC6 10.0.0.6" \
+    "1 logon CORP\\bob CORP\\PC5 10.0.0.5|logon CORP\\omega CORP\\PC6 10.0.0.6" \
     "$(count_lines 'where reading stopped before the restart') $(requests $address | tail -n 2 | paste -sd'|')"
   stop_agent
 }
