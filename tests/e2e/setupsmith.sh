@@ -129,5 +129,15 @@ if [ "$platform" = posix ]; then
   check "the transform is named from the folder's dot" "0 yes" "$status $([ -f pkg.mst ] && echo yes || echo no)"
 fi
 
+# A link planted under the copy's name (as root in a shared folder) is refused, not written through.
+if [ "$platform" = posix ]; then
+  echo "kept" >victim
+  cp "$package" linked.msi
+  ln -s victim linked_Modified.msi
+  setupsmith /I linked.msi /SERVER host
+  check "a link under the copy's name: exit 4, the linked file untouched" "4 1 kept" \
+    "$status $(grep -c '^Unable to copy' <<<"$output") $(cat victim)"
+fi
+
 echo "setupsmith: $failures failed"
 [ "$failures" -eq 0 ]

@@ -1,5 +1,6 @@
 // The package file on POSIX: a plain copy that keeps the original's permission bits, as
-// CopyFileW keeps its attributes.
+// CopyFileW keeps its attributes. The copy is often made as root in a shared folder, so a link
+// or another account's file planted under its name is refused, never written through.
 #include "transform/package_file.h"
 
 #include <fcntl.h>
@@ -7,10 +8,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 
 #include "base/error_codes.h"
 #include "platform/last_error.h"
 #include "platform/posix/file_descriptor.h"
+#include "platform/posix/safe_file.h"
 
 namespace qv {
 
@@ -40,9 +43,14 @@ uint32_t CopyPackageFile(const STRING& from, const STRING& to) {
     if (!source.IsValid()) return ReportErrno();
     struct stat status {};
     if (::fstat(source.Get(), &status) != 0) return ReportErrno();
-    FILE_DESCRIPTOR target(
-        ::open(STRING_A(to).Text(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, status.st_mode & 07777));
-    if (!target.IsValid()) return ReportErrno();
+    const std::filesystem::path targetPath(STRING_A(to).Text());
+    const std::filesystem::path folderPath = targetPath.has_parent_path() ? targetPath.parent_path() : ".";
+    FILE_DESCRIPTOR folder(::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.IsValid()) return ReportErrno();
+    FILE_DESCRIPTOR target;
+    const uint32_t opened = OpenFileSafely(folder.Get(), targetPath.filename().c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                           status.st_mode & 07777, target);
+    if (opened != ERR_SUCCESS) return opened;
     char buffer[65536];
     for (;;) {
         const ssize_t read = ::read(source.Get(), buffer, sizeof buffer);
@@ -56,9 +64,9 @@ uint32_t CopyPackageFile(const STRING& from, const STRING& to) {
 }
 
 void MakeFileWritable(const STRING& path) {
-    const STRING_A name(path);
+    const FILE_DESCRIPTOR file(::open(STRING_A(path).Text(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     struct stat status {};
-    if (::stat(name.Text(), &status) == 0) ::chmod(name.Text(), (status.st_mode & 07777) | S_IWUSR);
+    if (file.IsValid() && ::fstat(file.Get(), &status) == 0) ::fchmod(file.Get(), (status.st_mode & 07777) | S_IWUSR);
 }
 
 }  // namespace qv
