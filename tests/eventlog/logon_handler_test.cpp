@@ -19,7 +19,7 @@
 #include "tests/identity/fake_host_resolver.h"
 #include "tests/identity/reference_servers.h"
 #include "tests/identity/test_identity_settings.h"
-#include "tests/platform/temp_data_root.h"
+#include "tests/platform/scratch_key.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/settable_clock.h"
 #include "tests/test_text.h"
@@ -263,13 +263,9 @@ TEST_F(LogonHandlerTest, LocalLogonsAppendWithoutLookingAndLogoffsOnlyLog) {
 // heartbeat every interval, whatever the wall clock does; the table sizes go to the registry.
 TEST_F(LogonHandlerTest, TicketsAndLogonsAgeOnTheMonotonicClockWithHeartbeatsAndStatistics) {
     REQUIRE_REFERENCE_SERVERS();
-#if !defined(_WIN32)
-    test::TEMP_DATA_ROOT root("statistics");
-#endif
-    const char16_t* keyPath = u"SOFTWARE\\Tarnwell Systems\\Quorvane statistics test";
-    ASSERT_EQ(CreateRegistryKey(keyPath), 0u);
-    REGISTRY_KEY statistics;
-    ASSERT_EQ(statistics.Open(keyPath, true), 0u);
+    test::SCRATCH_KEY scratch("statistics", u"SOFTWARE\\Tarnwell Systems\\Quorvane statistics test");
+    ASSERT_TRUE(scratch.Opened);
+    REGISTRY_KEY& statistics = scratch.Key;
 
     test::SETTABLE_CLOCK clock;
     clock.Freeze();
@@ -333,13 +329,9 @@ public:
 // neither logged off nor renewed. One line says why; the count joins the statistics once a
 // filter was set, and not before.
 TEST_F(LogonHandlerTest, ALogonTheFiltersPassOverTouchesNoTableAndIsCounted) {
-#if !defined(_WIN32)
-    test::TEMP_DATA_ROOT root("filters");
-#endif
-    const char16_t* keyPath = u"SOFTWARE\\Tarnwell Systems\\Quorvane filter test";
-    ASSERT_EQ(CreateRegistryKey(keyPath), 0u);
-    REGISTRY_KEY statistics;
-    ASSERT_EQ(statistics.Open(keyPath, true), 0u);
+    test::SCRATCH_KEY scratch("filters", u"SOFTWARE\\Tarnwell Systems\\Quorvane filter test");
+    ASSERT_TRUE(scratch.Opened);
+    REGISTRY_KEY& statistics = scratch.Key;
     ASSERT_TRUE(DeleteRegistryValue(statistics, u"Ignored"));  // the Windows registry outlives a run
     test::SETTABLE_CLOCK clock;
     clock.Freeze();

@@ -7,7 +7,7 @@
 #include "service/status_mode.h"
 #include "support/health.h"
 #include "support/time_value.h"
-#include "tests/platform/temp_data_root.h"
+#include "tests/platform/scratch_key.h"
 #include "tests/test_text.h"
 
 namespace qv {
@@ -47,13 +47,9 @@ TEST(HealthTest, TheSummaryLineSaysWhereHowManyAndHowLongAgo) {
 }
 
 TEST(HealthTest, WhatIsWrittenReadsBackAndAKeyWithoutItReadsAsNeverRun) {
-#if !defined(_WIN32)
-    test::TEMP_DATA_ROOT root("health");
-#endif
-    const char16_t* path = u"SOFTWARE\\Tarnwell Systems\\Quorvane health test";
-    ASSERT_EQ(CreateRegistryKey(path), 0u);
-    REGISTRY_KEY key;
-    ASSERT_EQ(key.Open(path, true), 0u);
+    test::SCRATCH_KEY scratch("health", u"SOFTWARE\\Tarnwell Systems\\Quorvane health test");
+    ASSERT_TRUE(scratch.Opened);
+    REGISTRY_KEY& key = scratch.Key;
     // A Windows registry keeps the key of an earlier run: without "Running" it holds no health.
     ASSERT_TRUE(DeleteRegistryValue(key, u"Running"));
     HEALTH_SNAPSHOT read;
